@@ -1,0 +1,25 @@
+#include <array>
+
+#include "velk/blocks/block.hpp"
+
+namespace velk::blocks {
+namespace {
+
+// Catalogue order, also the order in which the compiler lists the known blocks:
+// gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo, harmonic_eq.
+constexpr std::array<const BlockInfo*, 0> CATALOGUE = {};
+
+} // namespace
+
+std::span<const BlockInfo* const> catalogue() noexcept {
+    return CATALOGUE;
+}
+
+const BlockInfo* find(std::string_view name) noexcept {
+    for (const BlockInfo* info : CATALOGUE)
+        if (info->name == name)
+            return info;
+    return nullptr;
+}
+
+} // namespace velk::blocks
