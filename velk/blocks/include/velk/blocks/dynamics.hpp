@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "velk/blocks/block.hpp"
+#include "velk/blocks/frame.hpp"
+
+namespace velk::blocks {
+
+/// Feed-forward compressor, limiter, gate or expander with a soft knee, a peak or
+/// RMS detector, a detector high-pass, channel linking, attack and release
+/// smoothing, a range limit, make-up gain and an optional lookahead delay.
+/// Meter 0 is the current gain reduction in dB (0 or above).
+class Dynamics final : public Block {
+public:
+    Dynamics() = default;
+    Dynamics(const Dynamics&) = delete;
+    Dynamics& operator=(const Dynamics&) = delete;
+
+    // Main thread: may allocate.
+    /// Keeps the fixed lookahead time (value 11, ms).
+    void configure(std::span<const float> values) override;
+    /// Sizes the per-channel state and lookahead lines, all silent, and computes the
+    /// latency. Every setting is 0 until the next control step.
+    void prepare(float sample_rate, std::size_t channels) override;
+
+    // Audio thread: no allocation, no locks, no waits.
+    /// Values in catalogue order: mode, threshold_db, ratio, knee_db, attack_ms,
+    /// release_ms, makeup_db, auto_makeup, detector, sidechain_hpf_hz, link,
+    /// lookahead_ms (ignored here), range_db.
+    void control(std::span<const float> values) noexcept override;
+    /// Processes the channels it was prepared for; other rows are left alone.
+    void process(Frame& frame, std::size_t phase) noexcept override;
+    /// The lookahead in samples from the last prepare.
+    std::uint32_t latency() const noexcept override;
+    /// Index 0: the gain reduction in dB at the last processed sample; else 0.
+    float meter(std::size_t index) const noexcept override;
+
+private:
+    struct Channel {
+        float gain_db = 0.0f;     // smoothed gain, 0 or below
+        float mean_square = 0.0f; // RMS detector
+        float low_pass = 0.0f;    // detector high-pass = input - low_pass
+        float level = 0.0f;       // scratch: detector level at the current sample
+    };
+
+    float static_gain_db(float overshoot_db) const noexcept;
+
+    // Settings from the last control step.
+    int mode_ = 0;
+    float threshold_db_ = 0.0f;
+    float ratio_ = 0.0f;
+    float knee_db_ = 0.0f;
+    float attack_coef_ = 0.0f;
+    float release_coef_ = 0.0f;
+    float makeup_db_ = 0.0f;
+    bool rms_ = false;
+    float hpf_coef_ = 0.0f;
+    float link_ = 0.0f;
+    float range_db_ = 0.0f;
+
+    float lookahead_ms_ = 0.0f;
+    float sample_rate_ = 0.0f;
+    float rms_keep_ = 0.0f; // e^(-1 / (sample rate x 10 ms))
+    std::uint32_t lookahead_samples_ = 0;
+    std::size_t line_length_ = 0;
+    std::size_t write_pos_ = 0;
+    std::vector<Channel> channels_;
+    std::vector<float> lines_; // one lookahead line per channel, back to back
+    float meter_ = 0.0f;
+};
+
+namespace dynamics {
+/// The catalogue entry of "dynamics".
+extern const BlockInfo INFO;
+} // namespace dynamics
+
+} // namespace velk::blocks

@@ -1,0 +1,277 @@
+#include "velk/blocks/dynamics.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <string_view>
+
+#include "velk/blocks/dsp.hpp"
+
+namespace velk::blocks {
+namespace {
+
+constexpr std::array<std::string_view, 4> MODES = {"compressor", "limiter", "gate", "expander"};
+constexpr std::array<std::string_view, 2> OFF_ON = {"off", "on"};
+constexpr std::array<std::string_view, 2> DETECTORS = {"peak", "rms"};
+constexpr std::array<std::string_view, 1> METERS = {"gain_reduction_db"};
+
+constexpr std::array<ArgInfo, 13> ARGS = {{
+    {.name = "mode",
+     .unit = "",
+     .choices = MODES,
+     .doc = "compressor reduces by ratio above the threshold. limiter is a compressor with an "
+            "infinite ratio. expander reduces by ratio below the threshold, and gate is the same "
+            "with a steep ratio set by range.",
+     .min = 0.0f,
+     .max = 3.0f,
+     .default_value = 0.0f},
+    {.name = "threshold_db",
+     .unit = "dB",
+     .doc = "The level where the effect starts.",
+     .min = -80.0f,
+     .max = 0.0f,
+     .default_value = -18.0f},
+    {.name = "ratio",
+     .unit = "",
+     .doc = "For a compressor, the input change for 1 dB of output change above the threshold. "
+            "For an expander, the extra reduction below it.",
+     .min = 1.0f,
+     .max = 100.0f,
+     .default_value = 4.0f},
+    {.name = "knee_db",
+     .unit = "dB",
+     .doc = "The width of the soft transition around the threshold.",
+     .min = 0.0f,
+     .max = 24.0f,
+     .default_value = 6.0f},
+    {.name = "attack_ms",
+     .unit = "ms",
+     .doc = "How fast the gain reduction builds.",
+     .min = 0.01f,
+     .max = 200.0f,
+     .default_value = 10.0f},
+    {.name = "release_ms",
+     .unit = "ms",
+     .doc = "How fast the gain comes back.",
+     .min = 1.0f,
+     .max = 2000.0f,
+     .default_value = 120.0f},
+    {.name = "makeup_db",
+     .unit = "dB",
+     .doc = "Gain after the processing.",
+     .min = -24.0f,
+     .max = 36.0f,
+     .default_value = 0.0f},
+    {.name = "auto_makeup",
+     .unit = "",
+     .choices = OFF_ON,
+     .doc = "Adds the gain a typical signal loses, estimated from the threshold and ratio.",
+     .min = 0.0f,
+     .max = 1.0f,
+     .default_value = 0.0f},
+    {.name = "detector",
+     .unit = "",
+     .choices = DETECTORS,
+     .doc = "How the level is measured. rms follows loudness and is gentler.",
+     .min = 0.0f,
+     .max = 1.0f,
+     .default_value = 0.0f},
+    {.name = "sidechain_hpf_hz",
+     .unit = "Hz",
+     .doc = "A high-pass on the detector alone. Near 10 Hz it does nothing.",
+     .min = 10.0f,
+     .max = 1000.0f,
+     .default_value = 10.0f},
+    {.name = "link",
+     .unit = "",
+     .doc = "0 measures each channel on its own and 1 uses the loudest channel for all of them.",
+     .min = 0.0f,
+     .max = 1.0f,
+     .default_value = 1.0f},
+    {.name = "lookahead_ms",
+     .unit = "ms",
+     .doc = "Delays the audio so the detector sees peaks early. Adds this much latency.",
+     .min = 0.0f,
+     .max = 10.0f,
+     .default_value = 0.0f,
+     .fixed = true},
+    {.name = "range_db",
+     .unit = "dB",
+     .doc = "The most the gain can be turned down.",
+     .min = 0.0f,
+     .max = 80.0f,
+     .default_value = 80.0f},
+}};
+
+enum : int { COMPRESSOR = 0, LIMITER = 1, GATE = 2, EXPANDER = 3 };
+
+constexpr std::size_t LOOKAHEAD_ARG = 11;
+// Keeps the logarithm finite for silence: -180 dB.
+constexpr float LEVEL_FLOOR = 1e-9f;
+
+std::unique_ptr<Block> make() {
+    return std::make_unique<Dynamics>();
+}
+
+} // namespace
+
+namespace dynamics {
+constinit const BlockInfo INFO = {
+    .name = "dynamics",
+    .doc = "A dynamics processor. As a compressor or limiter it turns down what rises above the "
+           "threshold. As a gate or expander it turns down what falls below it. The detector can "
+           "be filtered so bass does not pump the whole mix, and the channels can be linked so "
+           "the stereo image holds still. A lookahead adds latency, which the plugin reports to "
+           "the host.",
+    .args = ARGS,
+    .meters = METERS,
+    .make = make,
+};
+} // namespace dynamics
+
+void Dynamics::configure(std::span<const float> values) {
+    lookahead_ms_ =
+        LOOKAHEAD_ARG < values.size() ? values[LOOKAHEAD_ARG] : ARGS[LOOKAHEAD_ARG].default_value;
+}
+
+void Dynamics::prepare(float sample_rate, std::size_t channels) {
+    sample_rate_ = sample_rate;
+    rms_keep_ = std::exp(-1.0f / (sample_rate * 0.01f));
+    lookahead_samples_ =
+        static_cast<std::uint32_t>(round_half_away(sample_rate * (lookahead_ms_ * 0.001f)));
+    line_length_ = std::max<std::size_t>(lookahead_samples_, 1);
+    channels_.assign(channels, Channel{});
+    lines_.assign(channels * line_length_, 0.0f);
+    write_pos_ = 0;
+
+    mode_ = 0;
+    threshold_db_ = 0.0f;
+    ratio_ = 0.0f;
+    knee_db_ = 0.0f;
+    attack_coef_ = 0.0f;
+    release_coef_ = 0.0f;
+    makeup_db_ = 0.0f;
+    rms_ = false;
+    hpf_coef_ = 0.0f;
+    link_ = 0.0f;
+    range_db_ = 0.0f;
+    meter_ = 0.0f;
+}
+
+void Dynamics::control(std::span<const float> values) noexcept {
+    const auto value = [&](std::size_t i) {
+        return i < values.size() ? values[i] : ARGS[i].default_value;
+    };
+    // The runtime hands over a whole number in [0, 3]; the comparison also keeps a
+    // stray NaN away from the integer conversion.
+    const float mode = value(0);
+    mode_ = mode >= 0.0f ? static_cast<int>(std::min(mode, 3.0f)) : COMPRESSOR;
+    threshold_db_ = value(1);
+    const float ratio = value(2);
+    ratio_ = mode_ == LIMITER ? 1000.0f : mode_ == GATE ? std::max(ratio, 20.0f) : ratio;
+    knee_db_ = value(3);
+    attack_coef_ = std::exp(-1.0f / ((value(4) * 0.001f) * sample_rate_));
+    release_coef_ = std::exp(-1.0f / (sample_rate_ * (value(5) * 0.001f)));
+    float auto_makeup_db = 0.0f;
+    if (mode_ == COMPRESSOR && value(7) >= 0.5f)
+        auto_makeup_db = std::min((1.0f - 1.0f / ratio) * threshold_db_ * -0.5f, 24.0f);
+    makeup_db_ = value(6) + auto_makeup_db;
+    rms_ = value(8) >= 0.5f;
+    hpf_coef_ = 0.0f;
+    if (value(9) > 15.0f) {
+        const float fc = std::clamp(value(9), 1.0f, sample_rate_ * 0.49f);
+        hpf_coef_ = 1.0f - std::exp(fc * -TWO_PI / sample_rate_);
+    }
+    link_ = value(10);
+    range_db_ = value(12);
+}
+
+float Dynamics::static_gain_db(float o) const noexcept {
+    const float r = ratio_;
+    const float w = knee_db_;
+    const bool in_knee = w > 0.0f && std::fabs(o) < w * 0.5f;
+    if (mode_ == COMPRESSOR || mode_ == LIMITER) {
+        if (in_knee) {
+            const float t = o + w * 0.5f;
+            return (1.0f / r - 1.0f) * (t * t) / (2.0f * w);
+        }
+        return o > 0.0f ? (1.0f / r - 1.0f) * o : 0.0f;
+    }
+    if (in_knee) {
+        const float t = w * 0.5f - o;
+        return -(r - 1.0f) * (t * t) / (2.0f * w);
+    }
+    return o < 0.0f ? (r - 1.0f) * o : 0.0f;
+}
+
+void Dynamics::process(Frame& frame, std::size_t) noexcept {
+    // The runtime always passes the prepared channel count; anything else is not read
+    // past what was allocated.
+    const std::size_t count = std::min(frame.channels(), channels_.size());
+    const std::size_t len = std::min(frame.len, CONTROL_PERIOD);
+    const std::size_t n = lookahead_samples_;
+    const float rms_step = 1.0f - rms_keep_;
+
+    for (std::size_t i = 0; i < len; ++i) {
+        float peak = 0.0f;
+        for (std::size_t c = 0; c < count; ++c) {
+            Channel& ch = channels_[c];
+            float x = frame.row(c)[i];
+            if (rms_) {
+                if (hpf_coef_ > 0.0f) {
+                    ch.low_pass += hpf_coef_ * (x - ch.low_pass);
+                    x -= ch.low_pass;
+                }
+                ch.mean_square += rms_step * (x * x - ch.mean_square);
+                ch.level = std::sqrt(ch.mean_square);
+            } else if (hpf_coef_ > 0.0f) {
+                ch.low_pass += hpf_coef_ * (x - ch.low_pass);
+                ch.level = std::fabs(x - ch.low_pass);
+            } else {
+                ch.level = std::fabs(x);
+            }
+            peak = std::max(peak, ch.level);
+        }
+
+        float lowest_db = 0.0f;
+        for (std::size_t c = 0; c < count; ++c) {
+            Channel& ch = channels_[c];
+            const float linked = ch.level + link_ * (peak - ch.level);
+            const float overshoot =
+                20.0f * std::log10(std::max(linked, LEVEL_FLOOR)) - threshold_db_;
+            const float target = std::clamp(static_gain_db(overshoot), -range_db_, 0.0f);
+            const float coef = target < ch.gain_db ? attack_coef_ : release_coef_;
+            ch.gain_db = target + coef * (ch.gain_db - target);
+
+            float& sample = frame.row(c)[i];
+            float signal = sample;
+            if (n > 0) {
+                // The audio is delayed by n samples; the gain is not.
+                float& slot = lines_[c * line_length_ + write_pos_];
+                signal = slot;
+                slot = sample;
+            }
+            sample = signal * std::exp((makeup_db_ + ch.gain_db) * DB_TO_LN);
+            lowest_db = std::min(lowest_db, ch.gain_db);
+        }
+        if (n > 0)
+            write_pos_ = (write_pos_ + 1) % n;
+        meter_ = -lowest_db;
+    }
+
+    for (Channel& ch : channels_) {
+        flush_state(ch.gain_db);
+        flush_state(ch.mean_square);
+    }
+}
+
+std::uint32_t Dynamics::latency() const noexcept {
+    return lookahead_samples_;
+}
+
+float Dynamics::meter(std::size_t index) const noexcept {
+    return index == 0 ? meter_ : 0.0f;
+}
+
+} // namespace velk::blocks
