@@ -1,13 +1,20 @@
 #include <array>
 
 #include "velk/blocks/block.hpp"
+#include "velk/blocks/dynamics.hpp"
+#include "velk/blocks/gain.hpp"
+#include "velk/blocks/stereo.hpp"
 
 namespace velk::blocks {
 namespace {
 
 // Catalogue order, also the order in which the compiler lists the known blocks:
 // gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo, harmonic_eq.
-constexpr std::array<const BlockInfo*, 0> CATALOGUE = {};
+constexpr std::array<const BlockInfo*, 3> CATALOGUE = {
+    &gain::INFO,
+    &dynamics::INFO,
+    &stereo::INFO,
+};
 
 } // namespace
 
