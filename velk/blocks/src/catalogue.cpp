@@ -3,6 +3,7 @@
 #include "velk/blocks/block.hpp"
 #include "velk/blocks/dynamics.hpp"
 #include "velk/blocks/gain.hpp"
+#include "velk/blocks/shaper.hpp"
 #include "velk/blocks/stereo.hpp"
 
 namespace velk::blocks {
@@ -10,8 +11,9 @@ namespace {
 
 // Catalogue order, also the order in which the compiler lists the known blocks:
 // gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo, harmonic_eq.
-constexpr std::array<const BlockInfo*, 3> CATALOGUE = {
+constexpr std::array<const BlockInfo*, 4> CATALOGUE = {
     &gain::INFO,
+    &shaper::INFO,
     &dynamics::INFO,
     &stereo::INFO,
 };
