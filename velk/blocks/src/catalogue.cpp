@@ -5,16 +5,18 @@
 #include "velk/blocks/gain.hpp"
 #include "velk/blocks/shaper.hpp"
 #include "velk/blocks/stereo.hpp"
+#include "velk/blocks/tremolo.hpp"
 
 namespace velk::blocks {
 namespace {
 
 // Catalogue order, also the order in which the compiler lists the known blocks:
 // gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo, harmonic_eq.
-constexpr std::array<const BlockInfo*, 4> CATALOGUE = {
+constexpr std::array<const BlockInfo*, 5> CATALOGUE = {
     &gain::INFO,
     &shaper::INFO,
     &dynamics::INFO,
+    &tremolo::INFO,
     &stereo::INFO,
 };
 
