@@ -1,6 +1,7 @@
 #include <array>
 
 #include "velk/blocks/block.hpp"
+#include "velk/blocks/biquad.hpp"
 #include "velk/blocks/delay.hpp"
 #include "velk/blocks/dynamics.hpp"
 #include "velk/blocks/gain.hpp"
@@ -13,8 +14,9 @@ namespace {
 
 // Catalogue order, also the order in which the compiler lists the known blocks:
 // gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo, harmonic_eq.
-constexpr std::array<const BlockInfo*, 6> CATALOGUE = {
+constexpr std::array<const BlockInfo*, 7> CATALOGUE = {
     &gain::INFO,
+    &biquad::INFO,
     &shaper::INFO,
     &dynamics::INFO,
     &delay::INFO,
