@@ -5,6 +5,7 @@
 #include "velk/blocks/delay.hpp"
 #include "velk/blocks/dynamics.hpp"
 #include "velk/blocks/gain.hpp"
+#include "velk/blocks/onepole.hpp"
 #include "velk/blocks/shaper.hpp"
 #include "velk/blocks/stereo.hpp"
 #include "velk/blocks/tremolo.hpp"
@@ -14,9 +15,10 @@ namespace {
 
 // Catalogue order, also the order in which the compiler lists the known blocks:
 // gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo, harmonic_eq.
-constexpr std::array<const BlockInfo*, 7> CATALOGUE = {
+constexpr std::array<const BlockInfo*, 8> CATALOGUE = {
     &gain::INFO,
     &biquad::INFO,
+    &onepole::INFO,
     &shaper::INFO,
     &dynamics::INFO,
     &delay::INFO,
