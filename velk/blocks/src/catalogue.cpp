@@ -5,6 +5,7 @@
 #include "velk/blocks/delay.hpp"
 #include "velk/blocks/dynamics.hpp"
 #include "velk/blocks/gain.hpp"
+#include "velk/blocks/harmonic_eq.hpp"
 #include "velk/blocks/onepole.hpp"
 #include "velk/blocks/shaper.hpp"
 #include "velk/blocks/stereo.hpp"
@@ -15,7 +16,7 @@ namespace {
 
 // Catalogue order, also the order in which the compiler lists the known blocks:
 // gain, filter, onepole, shaper, dynamics, delay, tremolo, stereo, harmonic_eq.
-constexpr std::array<const BlockInfo*, 8> CATALOGUE = {
+constexpr std::array<const BlockInfo*, 9> CATALOGUE = {
     &gain::INFO,
     &biquad::INFO,
     &onepole::INFO,
@@ -24,6 +25,7 @@ constexpr std::array<const BlockInfo*, 8> CATALOGUE = {
     &delay::INFO,
     &tremolo::INFO,
     &stereo::INFO,
+    &harmonic_eq::INFO,
 };
 
 } // namespace
