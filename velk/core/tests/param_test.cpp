@@ -1,9 +1,14 @@
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "velk/core/param.hpp"
 
@@ -274,6 +279,82 @@ TEST(ParamDeathTest, DuplicateIdStops) {
 TEST(ParamDeathTest, IndexPastTheEndStops) {
     const ParamSet set = ParamSet::with_channels(TABLE, 1);
     EXPECT_DEATH(set.at(4), "^parameter index 4 out of range");
+}
+
+// Values whose bit patterns differ in many places, all inside [-100, 100].
+std::vector<float> written_values() {
+    std::vector<float> values;
+    for (int k = 0; k < 257; ++k)
+        values.push_back(static_cast<float>(k) * 0.7731f - 99.0f);
+    return values;
+}
+
+bool is_one_of(const std::vector<std::uint32_t>& sorted_bits, float value) {
+    return std::binary_search(sorted_bits.begin(), sorted_bits.end(),
+                              std::bit_cast<std::uint32_t>(value));
+}
+
+TEST(ParamConcurrency, ReadersSeeOnlyValuesWrittenWhole) {
+    constexpr std::array<ParamInfo, 2> table{{
+        {.id = "a", .min = -100.0f, .max = 100.0f},
+        {.id = "b", .min = -100.0f, .max = 100.0f, .per_channel = true},
+    }};
+    const ParamSet set = ParamSet::with_channels(table, 8);
+    const std::vector<float> values = written_values();
+    std::vector<std::uint32_t> allowed{std::bit_cast<std::uint32_t>(0.0f)};
+    for (float v : values)
+        allowed.push_back(std::bit_cast<std::uint32_t>(v));
+    std::sort(allowed.begin(), allowed.end());
+
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (std::size_t i = 0; i < 50000; ++i) {
+            set.at(0).set(values[i % values.size()]);
+            set.at(1).set_ch(i % 8, values[(i * 7) % values.size()]);
+            if (i % 16 == 0)
+                set.at(1).set(values[(i * 3) % values.size()]);
+            set.set_channels(i % 10);
+        }
+        done.store(true);
+    });
+    std::size_t reads = 0;
+    std::size_t bad = 0;
+    while (!done.load() || reads < 100) {
+        bad += is_one_of(allowed, set.at(0).get()) ? 0u : 1u;
+        for (std::size_t ch = 0; ch < 9; ++ch)
+            bad += is_one_of(allowed, set.at(1).get_ch(ch)) ? 0u : 1u;
+        const std::size_t channels = set.channels();
+        bad += channels >= 1 && channels <= 8 ? 0u : 1u;
+        ++reads;
+    }
+    writer.join();
+    EXPECT_EQ(bad, 0u) << "in " << reads << " rounds of reads";
+}
+
+TEST(ParamConcurrency, ListenerIsInstalledOnceWhileNotifying) {
+    const ParamSet set = ParamSet::with_channels({}, 1);
+    std::atomic<int> first{0};
+    std::atomic<int> second{0};
+    std::atomic<int> installed{0};
+    std::atomic<bool> go{false};
+    const auto install = [&](std::atomic<int>& counter) {
+        return [&] {
+            while (!go.load()) {
+            }
+            if (set.set_listener([&counter](const ParamSet&) { counter.fetch_add(1); }))
+                installed.fetch_add(1);
+        };
+    };
+    std::thread a(install(first));
+    std::thread b(install(second));
+    go.store(true);
+    // Notifies until the listener that won is seen.
+    while (first.load() + second.load() == 0)
+        set.notify();
+    a.join();
+    b.join();
+    EXPECT_EQ(installed.load(), 1);
+    EXPECT_TRUE(first.load() == 0 || second.load() == 0);
 }
 
 } // namespace
