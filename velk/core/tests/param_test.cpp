@@ -306,20 +306,23 @@ TEST(ParamConcurrency, ReadersSeeOnlyValuesWrittenWhole) {
         allowed.push_back(std::bit_cast<std::uint32_t>(v));
     std::sort(allowed.begin(), allowed.end());
 
-    std::atomic<bool> done{false};
+    // Both sides run until each has done its share, so they overlap.
+    constexpr std::size_t rounds = 20000;
+    std::atomic<bool> stop{false};
+    std::atomic<std::size_t> writes{0};
     std::thread writer([&] {
-        for (std::size_t i = 0; i < 50000; ++i) {
+        for (std::size_t i = 0; !stop.load(); ++i) {
             set.at(0).set(values[i % values.size()]);
             set.at(1).set_ch(i % 8, values[(i * 7) % values.size()]);
             if (i % 16 == 0)
                 set.at(1).set(values[(i * 3) % values.size()]);
             set.set_channels(i % 10);
+            writes.fetch_add(1);
         }
-        done.store(true);
     });
     std::size_t reads = 0;
     std::size_t bad = 0;
-    while (!done.load() || reads < 100) {
+    while (reads < rounds || writes.load() < rounds) {
         bad += is_one_of(allowed, set.at(0).get()) ? 0u : 1u;
         for (std::size_t ch = 0; ch < 9; ++ch)
             bad += is_one_of(allowed, set.at(1).get_ch(ch)) ? 0u : 1u;
@@ -327,6 +330,7 @@ TEST(ParamConcurrency, ReadersSeeOnlyValuesWrittenWhole) {
         bad += channels >= 1 && channels <= 8 ? 0u : 1u;
         ++reads;
     }
+    stop.store(true);
     writer.join();
     EXPECT_EQ(bad, 0u) << "in " << reads << " rounds of reads";
 }

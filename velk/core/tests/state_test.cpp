@@ -258,24 +258,28 @@ TEST(StateConcurrency, SaveAndLoadRaceWithWrites) {
     std::atomic<int> notified{0};
     ASSERT_TRUE(set.set_listener([&](const ParamSet&) { notified.fetch_add(1); }));
 
-    std::atomic<bool> done{false};
+    // The threads run until each of them has done its share, so they overlap.
+    constexpr std::size_t rounds = 2000;
+    std::atomic<bool> stop{false};
+    std::atomic<std::size_t> writes{0};
+    std::atomic<std::size_t> loads{0};
     std::thread writer([&] {
-        for (std::size_t i = 0; i < 20000; ++i) {
+        for (std::size_t i = 0; !stop.load(); ++i) {
             set.at(0).set(values[i % values.size()]);
             set.at(1).set_ch(i % 4, values[(i * 3) % values.size()]);
             set.at(2).set(values[(i * 5) % values.size()]); // as the audio thread writes a meter
+            writes.fetch_add(1);
         }
-        done.store(true);
     });
     std::thread loader([&] {
-        for (std::size_t i = 0; !done.load(); ++i) {
-            if (!velk::state::load(set, states[i % states.size()]))
-                return;
+        for (std::size_t i = 0; !stop.load(); ++i) {
+            if (velk::state::load(set, states[i % states.size()]))
+                loads.fetch_add(1);
         }
     });
     std::size_t bad = 0;
     std::size_t saves = 0;
-    while (!done.load() || saves < 100) {
+    while (saves < rounds || writes.load() < rounds || loads.load() < rounds) {
         const Bytes bytes = velk::state::save(set);
         if (bytes.size() != 12u + 3 * 4 + 6 * 4) {
             ++bad;
@@ -290,10 +294,11 @@ TEST(StateConcurrency, SaveAndLoadRaceWithWrites) {
         }
         ++saves;
     }
+    stop.store(true);
     writer.join();
     loader.join();
     EXPECT_EQ(bad, 0u) << "in " << saves << " saves";
-    EXPECT_GT(notified.load(), 0);
+    EXPECT_EQ(static_cast<std::size_t>(notified.load()), loads.load());
 }
 
 } // namespace
