@@ -16,18 +16,23 @@ namespace velk {
 /// a key written twice gives two members. A value owns everything below it.
 class Json {
 public:
+    /// The six kinds a value can have.
     enum class Kind : std::uint8_t { Null, Boolean, Number, String, Array, Object };
+    /// One object member: a key (UTF-8) and its value.
     struct Member;
     using Array = std::vector<Json>;
     using Object = std::vector<Member>;
 
+    /// A null value.
     Json() = default;
+    /// Values of the other kinds; containers take ownership of their contents.
     static Json boolean(bool b);
     static Json number(double d);
     static Json string(std::string s);
     static Json array(Array elements);
     static Json object(Object members);
 
+    /// The kind of this value, and a shorthand test for each kind.
     Kind kind() const noexcept { return static_cast<Kind>(data_.index()); }
     bool is_null() const noexcept { return kind() == Kind::Null; }
     bool is_bool() const noexcept { return kind() == Kind::Boolean; }
@@ -60,7 +65,8 @@ namespace value {
 
 /// Reads a JSON text (UTF-8, read as bytes) in one forward pass. Fails with one
 /// message naming the byte offset where reading stopped. Nesting is limited to 64
-/// levels, so no text can exhaust the stack. Pure; any thread.
+/// levels, so no text can exhaust the stack. A `\u` surrogate escape that does not
+/// pair becomes U+FFFD. Pure; any thread.
 Result<Json> parse(std::string_view text);
 
 } // namespace value
