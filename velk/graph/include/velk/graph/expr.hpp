@@ -119,8 +119,8 @@ bool is_const(const Expr& expr) noexcept;
 
 /// The value of the tree in 32-bit floats. Never fails: division by zero gives 0,
 /// logarithms and square roots are guarded, a slot beyond env.slots reads 0.
-/// Audio thread: no allocation, no locks, no waits; recursion depth is bounded by
-/// MAX_DEPTH.
+/// Audio thread: no allocation, no locks, no waits. Recursion follows nesting, not
+/// the length of operator runs, so its depth is a small multiple of MAX_DEPTH.
 float eval(const Expr& expr, const Env& env) noexcept;
 
 } // namespace velk::expr
