@@ -2,6 +2,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "velk/graph/expr.hpp"
@@ -385,3 +386,22 @@ TEST(Expr, EvalAllocatesNothing) {
 }
 
 } // namespace
+
+TEST(ExprConcurrency, ThreadsShareOneTree) {
+    auto e = Expr::parse("if(x > 1, note(60 + x) * db2lin(y), sync(x)) + clamp(y, 0, 1)", resolve);
+    ASSERT_TRUE(e.ok()) << e.error();
+    const float expected = eval(*e, env_at(48000.0f, 120.0f));
+    std::array<float, 4> results = {};
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < results.size(); ++t) {
+        threads.emplace_back([&, t] {
+            const Env env = env_at(48000.0f, 120.0f);
+            for (int i = 0; i < 1000; ++i)
+                results[t] = eval(*e, env);
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    for (float r : results)
+        EXPECT_EQ(r, expected);
+}
