@@ -1,8 +1,11 @@
+#include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "abi.hpp"
 #include "param_ids.hpp"
@@ -342,6 +345,44 @@ TEST(Wrapper, LatencyChangeWithoutTheHostExtensionOnlyRestarts) {
     f.instance.on_main_thread();
     EXPECT_EQ(f.host.latency_changes(), 0);
     EXPECT_EQ(f.host.restarts(), 1);
+}
+
+// A plug-in whose per-channel parameter has a name and a group longer than CLAP's
+// fields, written in two-byte characters.
+const std::string LONG_NAME = [] {
+    std::string s;
+    for (int i = 0; i < 200; ++i)
+        s += "\xC3\xA9";
+    return s;
+}();
+const std::string LONG_GROUP = LONG_NAME + LONG_NAME + LONG_NAME;
+const std::array<velk::ParamInfo, 1> LONG_PARAMS{
+    {{.id = "long", .name = LONG_NAME, .group = LONG_GROUP, .per_channel = true}}};
+
+class LongNamesPlugin : public velk::Plugin {
+public:
+    velk::ParamSet params() const override { return params_; }
+    void prepare(const velk::ProcessSetup&) override {}
+    void process(velk::ChannelBuffers, const velk::ProcessContext&) noexcept override {}
+    std::uint32_t latency_samples() noexcept override { return 0; }
+    std::uint32_t tail_samples() noexcept override { return 0; }
+
+private:
+    velk::ParamSet params_ = velk::ParamSet::with_channels(LONG_PARAMS, 2);
+};
+
+TEST(Wrapper, LongNamesAreCutBetweenCharacters) {
+    velk::clap::Registry registry(CONFIG);
+    RecordingHost host;
+    const ClapInstance instance(
+        Wrapper::create(registry.descriptor(), host.raw(), velk::Inner::make<LongNamesPlugin>()));
+    const std::vector<clap_param_info> infos = instance.infos();
+    ASSERT_EQ(infos.size(), 2u);
+    // "é" × 200 and " 2" cut to 255 bytes ends after 127 whole characters.
+    EXPECT_EQ(std::string(infos[1].name), LONG_NAME.substr(0, 254));
+    // The group (1200 bytes) and "/Channel 2" cut to 1023 bytes: 511 characters.
+    EXPECT_EQ(std::string(infos[1].module), LONG_GROUP.substr(0, 1022));
+    EXPECT_EQ(infos[1].id, 1u);
 }
 
 TEST(Wrapper, ProcessAllocatesNothing) {
