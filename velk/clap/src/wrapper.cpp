@@ -24,7 +24,7 @@ ProcessSetup setup_of(const Wrapper& w) noexcept {
             .channels = w.channel_count};
 }
 
-// Prepares the plug-in for the stored setup and asks latency and tail.
+// Prepares the plug-in for the stored setup and asks its tail.
 // Main thread on activation; the audio thread on reset, where an unchanged setup
 // lets the plug-in clear its state in place. Throws what `prepare` throws.
 void prepare(Wrapper& w) {
