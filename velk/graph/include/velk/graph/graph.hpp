@@ -137,12 +137,12 @@ struct BlockNode {
 
 /// Runs its children one after another on the same frame.
 struct ChainNode {
-    std::vector<Node> nodes{};
+    std::vector<Node> nodes;
 };
 
 /// Runs every branch on a copy of its input and sums the results.
 struct ParallelNode {
-    std::vector<Branch> branches{};
+    std::vector<Branch> branches;
     blocks::Frame input{1};
     blocks::Frame sum{1};
 };
