@@ -1,10 +1,11 @@
 // halvex.clap: the CLAP adapter bound to the compressor.
 
+#include "velk/clap/entry.hpp"
+
 #include <array>
 #include <string_view>
 
 #include "halvex/halvex.hpp"
-#include "velk/clap/entry.hpp"
 
 namespace {
 

@@ -18,6 +18,8 @@ struct Module {
 };
 
 const Module MODULES[] = {
+    {VELK_HALVEX_CLAP_PATH, VELK_HALVEX_STATIC_RUNTIME != 0},
+    {VELK_HALVEX_SHARED_CLAP_PATH, false},
     {VELK_TEST_CLAP_PATH, false},
 };
 
