@@ -146,6 +146,24 @@ void check_tree(const Expr& e) {
     VELK_FUZZ_CHECK(reached == nodes.size());
 }
 
+// Every refusal starts like one of the parser's messages.
+constexpr std::array<std::string_view, 9> MESSAGE_STARTS = {
+    "the expression is empty",
+    "unexpected '",
+    "the expression ends where a number or a name should be",
+    "a '(' is never closed",
+    "expected a number or a name but found '",
+    "there is no function named '",
+    "the call to '",
+    "the expression is nested more than",
+    "'", // not a number; wrong count of values; not a parameter
+};
+
+bool known_message(std::string_view message) {
+    return std::any_of(MESSAGE_STARTS.begin(), MESSAGE_STARTS.end(),
+                       [&](std::string_view start) { return message.starts_with(start); });
+}
+
 float eval_without_allocating(const Expr& e, const Env& env) {
     velk::test::NoAllocScope scope;
     const float v = velk::expr::eval(e, env);
@@ -179,7 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     if (!parsed.ok()) {
-        VELK_FUZZ_CHECK(!parsed.error().empty());
+        VELK_FUZZ_CHECK(known_message(parsed.error()));
         return 0;
     }
     const Expr& e = *parsed;
