@@ -12,6 +12,19 @@ if(VELK_WERROR)
     target_compile_options(velk_options INTERFACE -Werror)
 endif()
 
+# A fuzzing build instruments everything for coverage and runs the address and
+# undefined-behaviour sanitizers; the fuzz targets link libFuzzer's main.
+if(VELK_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "VELK_FUZZ needs clang")
+    endif()
+    if(VELK_SANITIZE AND NOT VELK_SANITIZE STREQUAL "address,undefined")
+        message(FATAL_ERROR "VELK_FUZZ runs with VELK_SANITIZE=address,undefined")
+    endif()
+    set(VELK_SANITIZE "address,undefined")
+    add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Sanitizers apply to every target, third-party test libraries included, so that
 # instrumented and uninstrumented code never mix.
 if(VELK_SANITIZE)
