@@ -17,14 +17,17 @@ using velk::Kind;
 using velk::ParamInfo;
 
 /// A reading of the probe; meters, so that hosts can read but not write them.
-constexpr ParamInfo reading(std::string_view id, float min, float max) {
-    return ParamInfo{.id = id, .name = id, .min = min, .max = max, .kind = Kind::Meter};
+constexpr ParamInfo reading(std::string_view id, float min, float max, std::string_view name = {}) {
+    return ParamInfo{
+        .id = id, .name = name.empty() ? id : name, .min = min, .max = max, .kind = Kind::Meter};
 }
 
 /// The probe's parameters: one it takes from the host, then its readings. A reading of
 /// -1 means the value was absent.
 constexpr std::array<ParamInfo, 14> PROBE_PARAMS{{
-    {.id = "gain", .name = "Gain", .unit = "dB", .min = -60.0f, .max = 12.0f},
+    // Names with characters of more than one byte, to cut: 11 characters in 12 bytes,
+    // and 52 bytes whose last character takes three.
+    {.id = "gain", .name = "Verst\xC3\xA4rkung", .unit = "dB", .min = -60.0f, .max = 12.0f},
     reading("prepares", 0.0f, 1e6f),
     reading("channels", 0.0f, 64.0f),
     reading("max_frames", 0.0f, 1048576.0f),
@@ -36,7 +39,8 @@ constexpr std::array<ParamInfo, 14> PROBE_PARAMS{{
     reading("playing", 0.0f, 1.0f),
     reading("midi_count", 0.0f, 4096.0f),
     reading("midi_status", 0.0f, 255.0f),
-    reading("midi_data", 0.0f, 127.0f * 128.0f + 127.0f),
+    reading("midi_data", 0.0f, 127.0f * 128.0f + 127.0f,
+            "Data bytes of the last MIDI message packed in one\xE2\x80\xA6"),
     reading("midi_offset", 0.0f, 1e6f),
 }};
 

@@ -289,6 +289,34 @@ struct Source {
     }
 };
 
+/// A scheduled change to `value` at the start of the next buffer.
+inline AudioUnitParameterEvent immediate(AudioUnitParameterID id, float value,
+                                         AudioUnitScope scope = kAudioUnitScope_Global,
+                                         AudioUnitElement element = 0) {
+    AudioUnitParameterEvent event{};
+    event.scope = scope;
+    event.element = element;
+    event.parameter = id;
+    event.eventType = kParameterEvent_Immediate;
+    event.eventValues.immediate.bufferOffset = 0;
+    event.eventValues.immediate.value = value;
+    return event;
+}
+
+/// A scheduled ramp from `start` to `end` over `frames` frames from `offset`.
+inline AudioUnitParameterEvent ramped(AudioUnitParameterID id, float start, float end,
+                                      UInt32 frames, SInt32 offset = 0) {
+    AudioUnitParameterEvent event{};
+    event.scope = kAudioUnitScope_Global;
+    event.parameter = id;
+    event.eventType = kParameterEvent_Ramped;
+    event.eventValues.ramp.startBufferOffset = offset;
+    event.eventValues.ramp.durationInFrames = frames;
+    event.eventValues.ramp.startValue = start;
+    event.eventValues.ramp.endValue = end;
+    return event;
+}
+
 /// The text of a CoreFoundation string, or "<null>".
 inline std::string text_of(CFStringRef string) {
     if (string == nullptr)
