@@ -9,9 +9,10 @@ namespace {
 constexpr std::uint32_t VERSION = 1;
 constexpr std::size_t HEADER_BYTES = 12;
 
-void put_u32(std::vector<std::uint8_t>& out, std::uint32_t word) {
+// Writes a little-endian word at `at` and moves past it.
+void put_u32(std::vector<std::uint8_t>& out, std::size_t& at, std::uint32_t word) {
     for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<std::uint8_t>(word >> shift));
+        out[at++] = static_cast<std::uint8_t>(word >> shift);
 }
 
 std::uint32_t get_u32(std::span<const std::uint8_t> bytes, std::size_t at) noexcept {
@@ -57,16 +58,17 @@ std::vector<std::uint8_t> save(const ParamSet& params) {
     std::size_t size = HEADER_BYTES;
     for (std::size_t i = 0; i < params.len(); ++i)
         size += 4 + 4 * params.at(i).cells();
-    std::vector<std::uint8_t> out;
-    out.reserve(size);
-    out.insert(out.end(), {'V', 'E', 'L', 'K'});
-    put_u32(out, VERSION);
-    put_u32(out, static_cast<std::uint32_t>(params.len()));
+    std::vector<std::uint8_t> out(size);
+    std::size_t at = 0;
+    for (char c : {'V', 'E', 'L', 'K'})
+        out[at++] = static_cast<std::uint8_t>(c);
+    put_u32(out, at, VERSION);
+    put_u32(out, at, static_cast<std::uint32_t>(params.len()));
     for (std::size_t i = 0; i < params.len(); ++i) {
         const Param& param = params.at(i);
-        put_u32(out, static_cast<std::uint32_t>(param.cells()));
+        put_u32(out, at, static_cast<std::uint32_t>(param.cells()));
         for (std::size_t ch = 0; ch < param.cells(); ++ch)
-            put_u32(out, std::bit_cast<std::uint32_t>(param.get_ch(ch)));
+            put_u32(out, at, std::bit_cast<std::uint32_t>(param.get_ch(ch)));
     }
     return out;
 }
