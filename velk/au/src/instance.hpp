@@ -124,10 +124,19 @@ inline constexpr std::uint32_t MAX_FRAMES_LIMIT = 1048576;
 /// The most MIDI messages waiting for one render; later ones are dropped.
 inline constexpr std::size_t MIDI_QUEUE_CAPACITY = 1024;
 
-/// One Audio Unit instance. The interface record comes first: the host's `self` pointer
-/// is the address of `iface` and so of the instance. Created by `create_instance`,
+/// The part of an instance the host sees: the interface record, at the start of a
+/// standard-layout record, so that the host's pointer to the interface is a pointer to it.
+struct Record {
+    AudioComponentPlugInInterface iface;
+};
+
+static_assert(std::is_standard_layout_v<Record> && offsetof(Record, iface) == 0,
+              "the host's interface pointer is the record's address");
+
+/// One Audio Unit instance. The host's `self` pointer is the address of `iface`; the
+/// instance is reached from it through its `Record` base. Created by `create_instance`,
 /// destroyed by `au_close`.
-struct Instance {
+struct Instance : Record {
     Instance(Inner plugin, const AudioComponentDescription& description);
     Instance(const Instance&) = delete;
     Instance& operator=(const Instance&) = delete;
@@ -155,7 +164,6 @@ struct Instance {
     /// asks its latency and tail. Throws `std::bad_alloc` when memory runs out.
     void prepare(std::uint32_t channels);
 
-    AudioComponentPlugInInterface iface;
     AudioComponentDescription desc;
     AudioComponentInstance component = nullptr;
     Inner inner;
@@ -194,8 +202,5 @@ struct Instance {
     /// a notification adding or removing one on this instance is refused, not deadlocked.
     std::atomic<std::thread::id> notifying{};
 };
-
-static_assert(std::is_standard_layout_v<Instance>, "the host casts `self` to the instance");
-static_assert(offsetof(Instance, iface) == 0);
 
 } // namespace velk::au

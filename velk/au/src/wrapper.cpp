@@ -10,7 +10,7 @@
 namespace velk::au {
 
 Instance::Instance(Inner plugin, const AudioComponentDescription& description)
-    : iface{au_open, au_close, au_lookup, nullptr},
+    : Record{{au_open, au_close, au_lookup, nullptr}},
       desc(description),
       inner(std::move(plugin)),
       params(inner.params()),
@@ -30,7 +30,8 @@ Instance::Instance(Inner plugin, const AudioComponentDescription& description)
 }
 
 Instance* Instance::from(void* self) noexcept {
-    return static_cast<Instance*>(self);
+    // `self` points to the interface record, which begins the instance's `Record` base.
+    return static_cast<Instance*>(static_cast<Record*>(self));
 }
 
 std::optional<ParamRef> Instance::decode(AudioUnitParameterID id) const noexcept {

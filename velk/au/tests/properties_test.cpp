@@ -2,6 +2,7 @@
 // the get and set protocol, stream formats, channel configurations and the simpler
 // properties with their listeners.
 
+#include <limits>
 #include <vector>
 
 #include "units.hpp"
@@ -157,8 +158,10 @@ TEST(AuProperties, StreamFormatsFollowTheRules) {
         {"65 channels", [](auto& f) { f.mChannelsPerFrame = 65; }, false},
         {"rate 0", [](auto& f) { f.mSampleRate = 0.0; }, false},
         {"negative rate", [](auto& f) { f.mSampleRate = -44100.0; }, false},
-        {"infinite rate", [](auto& f) { f.mSampleRate = INFINITY; }, false},
-        {"NaN rate", [](auto& f) { f.mSampleRate = NAN; }, false},
+        {"infinite rate", [](auto& f) { f.mSampleRate = std::numeric_limits<double>::infinity(); },
+         false},
+        {"NaN rate", [](auto& f) { f.mSampleRate = std::numeric_limits<double>::quiet_NaN(); },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -207,7 +210,8 @@ TEST(AuProperties, SampleRateMustBeFiniteAndPositive) {
     const Unit unit(test_effect(), EFFECT_DESC);
     Heard heard;
     heard.watch(unit, {kAudioUnitProperty_StreamFormat, kAudioUnitProperty_SampleRate});
-    for (const Float64 bad : {0.0, -1.0, double(NAN), double(INFINITY)}) {
+    for (const Float64 bad : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN(),
+                              std::numeric_limits<double>::infinity()}) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(unit.set(kAudioUnitProperty_SampleRate, bad, OUTPUT),
                   kAudioUnitErr_InvalidPropertyValue);
