@@ -4,6 +4,7 @@
 #include <set>
 
 #include "units.hpp"
+#include "velk/au_test/symbols.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,12 @@ namespace {
 TEST(AuFactory, RefusesANullDescription) {
     ASSERT_NE(test_effect(), nullptr);
     EXPECT_EQ(test_effect()(nullptr), nullptr);
+}
+
+TEST(AuFactory, AModuleExportsOnlyItsFactories) {
+    EXPECT_EQ(exported_symbols(VELK_AU_TEST_MODULE),
+              (std::set<std::string>{"VelkProbeEffectFactory", "VelkProbeInstrumentFactory",
+                                     "VelkTestEffectFactory"}));
 }
 
 TEST(AuFactory, LookupAnswersExactlyTheSelectorTable) {
