@@ -139,10 +139,14 @@ void Delay::configure(std::span<const float> values) {
 
 void Delay::prepare(float sample_rate, std::size_t channels) {
     const auto length = static_cast<std::size_t>(sample_rate * (max_ms_ * 0.001f)) + LINE_SPARE;
-    lines_.clear();
+    // Cleared in place: a prepare with an unchanged setup (a host's reset on the audio
+    // thread) reuses every line's memory.
     lines_.resize(channels);
-    for (Line& line : lines_)
+    for (Line& line : lines_) {
         line.buffer.assign(length, 0.0f);
+        line.write = 0;
+        line.damping = 0.0f;
+    }
     sample_rate_ = sample_rate;
     delay_samples_ = {};
     feedback_ = 0.0f;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "block_runner.hpp"
 #include "velk/blocks/block.hpp"
 #include "velk/blocks/dynamics.hpp"
 #include "velk/blocks/frame.hpp"
@@ -242,6 +243,38 @@ TEST(Catalogue, ProcessingAllocatesNothingAndStaysFinite) {
                 }
             }
         }
+    }
+}
+
+TEST(Catalogue, UnchangedPrepareClearsStateInPlace) {
+    // A host's reset prepares again with the same setup on its audio thread.
+    using velk::blocks::testing::run;
+    using velk::blocks::testing::Signal;
+    Signal input(2, std::vector<float>(48 * 320));
+    for (std::size_t n = 0; n < input[0].size(); ++n) {
+        input[0][n] = 0.5f * std::sin(0.05f * static_cast<float>(n));
+        input[1][n] = n % 97 == 0 ? 0.8f : 0.0f;
+    }
+    for (const BlockInfo* info : blocks::catalogue()) {
+        SCOPED_TRACE(info->name);
+        std::vector<float> values = defaults(*info);
+        if (info->name == "delay")
+            values[0] = 20.0f; // echoes well inside the signal
+        const std::unique_ptr<blocks::Block> block = info->make();
+        block->configure(values);
+        block->prepare(48000.0f, 2);
+        const Signal first = run(*block, input, {values});
+
+        std::size_t allocations = 0;
+        {
+            velk::test::NoAllocScope scope;
+            block->prepare(48000.0f, 2);
+            allocations = scope.count();
+        }
+        if (velk::test::counting_allocations()) {
+            EXPECT_EQ(allocations, 0u);
+        }
+        EXPECT_EQ(run(*block, input, {values}), first);
     }
 }
 
