@@ -133,9 +133,6 @@ OSStatus render_block(Instance& inst, AudioUnitRenderActionFlags* flags,
             if (i >= inst.scratch.size())
                 return kAudioUnitErr_Uninitialized;
             channel[i].mData = inst.scratch[i].data();
-        } else if (channel[i].mDataByteSize < bytes) {
-            // The plug-in would write past the end of the host's buffer.
-            return kAudio_ParamError;
         }
         channel[i].mNumberChannels = 1;
         channel[i].mDataByteSize = bytes;
@@ -169,7 +166,7 @@ OSStatus render_block(Instance& inst, AudioUnitRenderActionFlags* flags,
     // The input source may have replaced the data pointers; read them again.
     inst.slices.clear();
     for (std::uint32_t i = 0; i < n; ++i) {
-        if (channel[i].mData == nullptr || channel[i].mDataByteSize < bytes) {
+        if (channel[i].mData == nullptr) {
             inst.slices.clear();
             return kAudio_ParamError;
         }
