@@ -157,6 +157,20 @@ TEST(AuRender, ZeroFramesRunThePluginOnEmptyRuns) {
     EXPECT_EQ(unit.parameter(probe_id::FRAMES), 0.0f);
 }
 
+TEST(AuRender, AHostMayReuseItsBuffersForALargerBlock) {
+    // Each render sets the byte sizes to its own block; the next, larger block must still
+    // fill the host's buffers, which hold the maximum frames per slice.
+    TestEffect fx;
+    Buffers buffers(2, 1156);
+    for (const UInt32 frames : {16u, 0u, 1156u}) {
+        SCOPED_TRACE(frames);
+        ASSERT_EQ(fx.unit.render(buffers.list(), frames), noErr);
+        EXPECT_EQ(buffers.buffer(1).mDataByteSize, frames * 4);
+        EXPECT_EQ(buffers.buffer(1).mData, buffers.audio(1).data());
+    }
+    EXPECT_EQ(buffers.audio(1)[1155], 0.5f);
+}
+
 TEST(AuRender, PullsAnUpstreamUnitThroughAudioUnitRender) {
     TestEffect upstream;
     ASSERT_EQ(upstream.unit.set_parameter(test_id::GAIN, -6.0f), noErr);
