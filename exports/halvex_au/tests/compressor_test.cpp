@@ -157,7 +157,7 @@ TEST(HalvexAu, ShowsAndParsesParameterTexts) {
 std::vector<double> last_levels_db(Buffers& buffers, UInt32 frames) {
     std::vector<double> levels;
     for (UInt32 ch = 0; ch < buffers.channels(); ++ch)
-        levels.push_back(db(std::fabs(buffers.out(ch, frames)[frames - 1])));
+        levels.push_back(db(static_cast<double>(std::fabs(buffers.out(ch, frames)[frames - 1]))));
     return levels;
 }
 
@@ -168,14 +168,14 @@ TEST(HalvexAu, CompressesMinus6dBByNineDecibels) {
     // The 12 dB overshoot lies outside the 6 dB knee: (1/4 - 1) × 12 = -9 dB.
     for (const double level : last_levels_db(buffers, 512))
         EXPECT_NEAR(level, -6.0 - 9.0, 0.05);
-    EXPECT_NEAR(compressor.unit.parameter(halvex_id::GR), 9.0, 0.05);
+    EXPECT_NEAR(static_cast<double>(compressor.unit.parameter(halvex_id::GR)), 9.0, 0.05);
 
     // Below the threshold and its knee nothing happens.
     Compressor quiet(0.01f); // -40 dB
     quiet.run(buffers, 100);
     for (const double level : last_levels_db(buffers, 512))
         EXPECT_NEAR(level, -40.0, 0.01);
-    EXPECT_NEAR(quiet.unit.parameter(halvex_id::GR), 0.0, 0.01);
+    EXPECT_NEAR(static_cast<double>(quiet.unit.parameter(halvex_id::GR)), 0.0, 0.01);
 }
 
 TEST(HalvexAu, MixZeroAndBothBypassesReturnTheInput) {
