@@ -14,4 +14,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 find_program(VELK_QEMU_AARCH64 qemu-aarch64 REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${VELK_QEMU_AARCH64} -L ${VELK_TARGET_SYSROOT})
+# The target's libraries come from the sysroot first: with Debian's arm64 multiarch
+# packages also installed, the loader would otherwise mix their C library with the
+# sysroot's loader, and threaded programs hang.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${VELK_QEMU_AARCH64} -L ${VELK_TARGET_SYSROOT}
+    -E LD_LIBRARY_PATH=${VELK_TARGET_SYSROOT}/lib)
