@@ -160,6 +160,9 @@ void Dynamics::prepare(float sample_rate, std::size_t channels) {
     link_ = 0.0f;
     range_db_ = 0.0f;
     meter_ = 0.0f;
+    // No time has a coefficient for this sample rate yet.
+    attack_ms_ = std::numeric_limits<float>::quiet_NaN();
+    release_ms_ = std::numeric_limits<float>::quiet_NaN();
 }
 
 void Dynamics::control(std::span<const float> values) noexcept {
@@ -174,8 +177,19 @@ void Dynamics::control(std::span<const float> values) noexcept {
     const float ratio = value(2);
     ratio_ = mode_ == LIMITER ? 1000.0f : mode_ == GATE ? std::max(ratio, 20.0f) : ratio;
     knee_db_ = value(3);
-    attack_coef_ = std::exp(-1.0f / ((value(4) * 0.001f) * sample_rate_));
-    release_coef_ = std::exp(-1.0f / (sample_rate_ * (value(5) * 0.001f)));
+    // The exponentials are computed again only when their time changes.
+    const float attack_ms = value(4);
+    if (std::bit_cast<std::uint32_t>(attack_ms) != std::bit_cast<std::uint32_t>(attack_ms_)) {
+        attack_ms_ = attack_ms;
+        attack_from_ = std::exp(-1.0f / ((attack_ms * 0.001f) * sample_rate_));
+    }
+    attack_coef_ = attack_from_;
+    const float release_ms = value(5);
+    if (std::bit_cast<std::uint32_t>(release_ms) != std::bit_cast<std::uint32_t>(release_ms_)) {
+        release_ms_ = release_ms;
+        release_from_ = std::exp(-1.0f / (sample_rate_ * (release_ms * 0.001f)));
+    }
+    release_coef_ = release_from_;
     float auto_makeup_db = 0.0f;
     if (mode_ == COMPRESSOR && value(7) >= 0.5f)
         auto_makeup_db = std::min((1.0f - 1.0f / ratio) * threshold_db_ * -0.5f, 24.0f);
@@ -251,7 +265,7 @@ bool Dynamics::gains_agree(std::size_t count) const noexcept {
 
 void Dynamics::detect(const Frame& frame, std::size_t count, std::size_t len,
                       float* peak) noexcept {
-    std::fill_n(peak, len, 0.0f);
+    std::fill_n(peak, CONTROL_PERIOD, 0.0f);
     const float rms_step = 1.0f - rms_keep_;
     const float h = hpf_coef_;
     for (std::size_t c = 0; c < count; ++c) {
@@ -279,13 +293,14 @@ void Dynamics::detect(const Frame& frame, std::size_t count, std::size_t len,
             }
             ch.low_pass = lp;
         } else {
-            for (std::size_t i = 0; i < len; ++i)
+            // Stateless: the whole row, past `len` too, so the loop has a fixed count.
+            for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
                 peak[i] = std::max(peak[i], std::fabs(x[i]));
         }
     }
 }
 
-void Dynamics::static_gains(const float* level, std::size_t len, float* target) const noexcept {
+void Dynamics::static_gains(const float* level, float* target) const noexcept {
     // The curve of static_gain_db and its range limit, written without branches so the
     // loop vectorises; every operation is the same, so the values are identical.
     const float w = knee_db_;
@@ -296,7 +311,7 @@ void Dynamics::static_gains(const float* level, std::size_t len, float* target) 
     // No knee test: with a width of 0 or below, |o| < w / 2 never holds anyway.
     if (mode_ == COMPRESSOR || mode_ == LIMITER) {
         const float slope = 1.0f / ratio_ - 1.0f;
-        for (std::size_t i = 0; i < len; ++i) {
+        for (std::size_t i = 0; i < CONTROL_PERIOD; ++i) {
             const float o = detector_db(level[i]) - threshold;
             const float t = o + half_w;
             const float bent = slope * (t * t) / two_w;
@@ -308,7 +323,7 @@ void Dynamics::static_gains(const float* level, std::size_t len, float* target) 
         return;
     }
     const float slope = ratio_ - 1.0f;
-    for (std::size_t i = 0; i < len; ++i) {
+    for (std::size_t i = 0; i < CONTROL_PERIOD; ++i) {
         const float o = detector_db(level[i]) - threshold;
         const float t = half_w - o;
         const float bent = -slope * (t * t) / two_w;
@@ -342,13 +357,15 @@ void Dynamics::process_linked(Frame& frame, std::size_t count) noexcept {
     // Every channel sees the loudest channel's level and, starting from the same
     // smoothed gain, reaches the same gain: the curve, the smoothing and the
     // exponential run once per sample for all of them. Only the smoothing is
-    // sequential; the stages around it run over the whole frame and vectorise.
+    // sequential; the stages around it run over all 32 samples of the rows, past
+    // `len` too, so that their loops have a fixed count and vectorise. What they
+    // compute past `len` is not used.
     const std::size_t len = std::min(frame.len, CONTROL_PERIOD);
-    std::array<float, CONTROL_PERIOD> level{};
-    std::array<float, CONTROL_PERIOD> target{};
-    std::array<float, CONTROL_PERIOD> gain{};
+    std::array<float, CONTROL_PERIOD> level;
+    std::array<float, CONTROL_PERIOD> target;
+    std::array<float, CONTROL_PERIOD> gain;
     detect(frame, count, len, level.data());
-    static_gains(level.data(), len, target.data());
+    static_gains(level.data(), target.data());
 
     const float attack = attack_coef_;
     const float release = release_coef_;
@@ -359,7 +376,7 @@ void Dynamics::process_linked(Frame& frame, std::size_t count) noexcept {
         level[i] = g;
     }
     const float makeup = makeup_db_;
-    for (std::size_t i = 0; i < len; ++i)
+    for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
         gain[i] = gain_factor(makeup + level[i]);
 
     for (std::size_t c = 0; c < count; ++c)

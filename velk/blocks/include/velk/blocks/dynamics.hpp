@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -54,10 +55,11 @@ private:
     float static_gain_db(float overshoot_db) const noexcept;
     bool gains_agree(std::size_t count) const noexcept;
     void process_linked(Frame& frame, std::size_t count) noexcept;
-    // The loudest detector level of each sample into `peak`.
+    // The loudest detector level of each of the 32 samples into `peak`; the detector
+    // states advance by `len` samples.
     void detect(const Frame& frame, std::size_t count, std::size_t len, float* peak) noexcept;
-    // The range-limited static gain in dB of each detector level.
-    void static_gains(const float* level, std::size_t len, float* target) const noexcept;
+    // The range-limited static gain in dB of each of the 32 detector levels.
+    void static_gains(const float* level, float* target) const noexcept;
     // Channel c times `gain`, through its lookahead line from `pos` when there is one.
     void apply(Frame& frame, std::size_t c, std::size_t len, std::size_t pos,
                const float* gain) noexcept;
@@ -74,6 +76,13 @@ private:
     float hpf_coef_ = 0.0f;
     float link_ = 0.0f;
     float range_db_ = 0.0f;
+
+    // The times the attack and release coefficients were last computed for (NaN for
+    // none since prepare) and those coefficients.
+    float attack_ms_ = std::numeric_limits<float>::quiet_NaN();
+    float release_ms_ = std::numeric_limits<float>::quiet_NaN();
+    float attack_from_ = 0.0f;
+    float release_from_ = 0.0f;
 
     float lookahead_ms_ = 0.0f;
     float sample_rate_ = 0.0f;
