@@ -1,9 +1,6 @@
 #include "clap_plugin.hpp"
 
-#include <array>
-#include <cstring>
 #include <dlfcn.h>
-#include <vector>
 
 namespace velk::bench {
 namespace {
@@ -128,29 +125,19 @@ void ClapPlugin::set_param(clap_id id, double value) {
         .key = -1,
         .value = value,
     };
-    std::vector<float> silence(channels_, 0.0f);
-    std::vector<float*> pointers(channels_);
-    for (std::uint32_t c = 0; c < channels_; ++c)
-        pointers[c] = &silence[c];
-    clap_audio_buffer in{.data32 = pointers.data(),
-                         .data64 = nullptr,
-                         .channel_count = channels_,
-                         .latency = 0,
-                         .constant_mask = 0};
-    clap_audio_buffer out = in;
+    // A block of no frames carries the event and leaves the control period where it is.
     const clap_process process{
         .steady_time = steady_time_,
-        .frames_count = 1,
+        .frames_count = 0,
         .transport = nullptr,
-        .audio_inputs = &in,
-        .audio_outputs = &out,
-        .audio_inputs_count = 1,
-        .audio_outputs_count = 1,
+        .audio_inputs = nullptr,
+        .audio_outputs = nullptr,
+        .audio_inputs_count = 0,
+        .audio_outputs_count = 0,
         .in_events = &one.list,
         .out_events = &out_events_,
     };
     plugin_->process(plugin_, &process);
-    steady_time_ += 1;
 }
 
 void ClapPlugin::connect(float* const* in, float* const* out) noexcept {

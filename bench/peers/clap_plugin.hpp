@@ -25,7 +25,7 @@ public:
     bool ok() const noexcept { return plugin_ != nullptr && error_.empty(); }
     const std::string& error() const noexcept { return error_; }
 
-    /// Sets a parameter with a value event in a block of one frame of silence.
+    /// Sets a parameter with a value event in a block of no frames.
     void set_param(clap_id id, double value);
 
     void connect(float* const* in, float* const* out) noexcept override;
