@@ -262,7 +262,7 @@ TEST(Halvex, HostBlockSizesDoNotChangeTheOutput) {
 // curve, and attack and release smoothing.
 std::vector<double> reference_gain_db(const Signal& input) {
     constexpr double threshold = -18.0, ratio = 4.0, knee = 6.0, range = 80.0;
-    const double rate = RATE;
+    const double rate = static_cast<double>(RATE);
     const double attack = std::exp(-1.0 / (0.010 * rate));
     const double release = std::exp(-1.0 / (0.120 * rate));
     std::vector<double> gains(input[0].size());
