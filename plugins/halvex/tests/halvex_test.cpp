@@ -2,11 +2,13 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <random>
 #include <string_view>
 #include <vector>
 
 #include "halvex/halvex.hpp"
+#include "velk/bench/signal.hpp"
 #include "velk/core/param.hpp"
 #include "velk/core/plugin.hpp"
 #include "velk/test/alloc.hpp"
@@ -253,6 +255,64 @@ TEST(Halvex, HostBlockSizesDoNotChangeTheOutput) {
     pieces.run(many);
     EXPECT_EQ(many, one);
     EXPECT_NE(one, input);
+}
+
+// The gain of every sample of the benchmark signal, evaluated in double precision
+// from the same formulas: linked peak level, overshoot over the threshold, the knee
+// curve, and attack and release smoothing.
+std::vector<double> reference_gain_db(const Signal& input) {
+    constexpr double threshold = -18.0, ratio = 4.0, knee = 6.0, range = 80.0;
+    const double rate = static_cast<double>(RATE);
+    const double attack = std::exp(-1.0 / (0.010 * rate));
+    const double release = std::exp(-1.0 / (0.120 * rate));
+    std::vector<double> gains(input[0].size());
+    double g = 0.0;
+    for (std::size_t n = 0; n < gains.size(); ++n) {
+        double peak = 0.0;
+        for (const auto& ch : input)
+            peak = std::max(peak, std::fabs(static_cast<double>(ch[n])));
+        const double o = 20.0 * std::log10(std::max(peak, 1e-9)) - threshold;
+        double target = 0.0;
+        if (std::fabs(o) < knee / 2)
+            target = (1.0 / ratio - 1.0) * (o + knee / 2) * (o + knee / 2) / (2.0 * knee);
+        else if (o > 0.0)
+            target = (1.0 / ratio - 1.0) * o;
+        target = std::clamp(target, -range, 0.0);
+        const double coef = target < g ? attack : release;
+        g = target + coef * (g - target);
+        gains[n] = g;
+    }
+    return gains;
+}
+
+TEST(Halvex, GainStaysWithinAThousandthOfADecibelOfDoublePrecision) {
+    const Signal input = velk::bench::drum_signal(4 * 48000, 2);
+    const std::vector<double> expected = reference_gain_db(input);
+    Rig rig;
+    Signal audio = input;
+    const std::array<std::size_t, 1> blocks{128};
+    rig.run(audio, blocks);
+    double worst = 0.0;
+    std::size_t worst_at = 0;
+    for (std::size_t c = 0; c < 2; ++c)
+        for (std::size_t n = 0; n < expected.size(); ++n) {
+            // Below -120 dB the measured ratio says more about the sample's own rounding.
+            if (std::fabs(input[c][n]) < 1e-6f)
+                continue;
+            const double measured = 20.0 * std::log10(static_cast<double>(audio[c][n]) /
+                                                      static_cast<double>(input[c][n]));
+            const double deviation = std::fabs(measured - expected[n]);
+            if (deviation > worst) {
+                worst = deviation;
+                worst_at = n;
+            }
+        }
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%.3g", worst);
+    RecordProperty("worst_deviation_db", text.data());
+    EXPECT_LT(worst, 0.001) << "at sample " << worst_at;
+    // The signal is compressed somewhere, or the comparison would say little.
+    EXPECT_LT(*std::min_element(expected.begin(), expected.end()), -3.0);
 }
 
 TEST(Halvex, ProcessingAllocatesNothing) {

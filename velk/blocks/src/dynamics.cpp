@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <string_view>
 
 #include "velk/blocks/dsp.hpp"
+#include "velk/blocks/fast_math.hpp"
 
 namespace velk::blocks {
 namespace {
@@ -157,6 +160,9 @@ void Dynamics::prepare(float sample_rate, std::size_t channels) {
     link_ = 0.0f;
     range_db_ = 0.0f;
     meter_ = 0.0f;
+    // No time has a coefficient for this sample rate yet.
+    attack_ms_ = std::numeric_limits<float>::quiet_NaN();
+    release_ms_ = std::numeric_limits<float>::quiet_NaN();
 }
 
 void Dynamics::control(std::span<const float> values) noexcept {
@@ -171,8 +177,19 @@ void Dynamics::control(std::span<const float> values) noexcept {
     const float ratio = value(2);
     ratio_ = mode_ == LIMITER ? 1000.0f : mode_ == GATE ? std::max(ratio, 20.0f) : ratio;
     knee_db_ = value(3);
-    attack_coef_ = std::exp(-1.0f / ((value(4) * 0.001f) * sample_rate_));
-    release_coef_ = std::exp(-1.0f / (sample_rate_ * (value(5) * 0.001f)));
+    // The exponentials are computed again only when their time changes.
+    const float attack_ms = value(4);
+    if (std::bit_cast<std::uint32_t>(attack_ms) != std::bit_cast<std::uint32_t>(attack_ms_)) {
+        attack_ms_ = attack_ms;
+        attack_from_ = std::exp(-1.0f / ((attack_ms * 0.001f) * sample_rate_));
+    }
+    attack_coef_ = attack_from_;
+    const float release_ms = value(5);
+    if (std::bit_cast<std::uint32_t>(release_ms) != std::bit_cast<std::uint32_t>(release_ms_)) {
+        release_ms_ = release_ms;
+        release_from_ = std::exp(-1.0f / (sample_rate_ * (release_ms * 0.001f)));
+    }
+    release_coef_ = release_from_;
     float auto_makeup_db = 0.0f;
     if (mode_ == COMPRESSOR && value(7) >= 0.5f)
         auto_makeup_db = std::min((1.0f - 1.0f / ratio) * threshold_db_ * -0.5f, 24.0f);
@@ -186,6 +203,27 @@ void Dynamics::control(std::span<const float> values) noexcept {
     link_ = value(10);
     range_db_ = value(12);
 }
+
+namespace {
+
+// 20 / ln(10): the natural logarithm to decibels.
+constexpr float LN_TO_DB = 8.6858896f;
+
+// The detector level in dB. The floor keeps silence finite; the ceiling keeps an
+// infinite sample from reaching the curve as an infinite overshoot, which a ratio of
+// 1 would turn into a gain of NaN that the smoothing never forgets. NaN stays NaN.
+[[gnu::always_inline]] inline float detector_db(float linked) noexcept {
+    float v = pick(linked < LEVEL_FLOOR, LEVEL_FLOOR, linked);
+    v = pick(v > std::numeric_limits<float>::max(), std::numeric_limits<float>::max(), v);
+    return fast_ln(v) * LN_TO_DB;
+}
+
+// The linear factor of a gain in dB: e^(dB x 0.11512925).
+[[gnu::always_inline]] inline float gain_factor(float db) noexcept {
+    return fast_exp(db * DB_TO_LN);
+}
+
+} // namespace
 
 float Dynamics::static_gain_db(float o) const noexcept {
     const float r = ratio_;
@@ -208,6 +246,154 @@ float Dynamics::static_gain_db(float o) const noexcept {
 void Dynamics::process(Frame& frame, std::size_t) noexcept {
     // The runtime always passes the prepared channel count; anything else is not read
     // past what was allocated.
+    const std::size_t count = std::min(frame.channels(), channels_.size());
+    if (count > 0 && link_ == 1.0f && gains_agree(count))
+        process_linked(frame, count);
+    else
+        process_per_channel(frame);
+}
+
+bool Dynamics::gains_agree(std::size_t count) const noexcept {
+    const auto bits = [](float v) {
+        return std::bit_cast<std::uint32_t>(v);
+    };
+    for (std::size_t c = 1; c < count; ++c)
+        if (bits(channels_[c].gain_db) != bits(channels_[0].gain_db))
+            return false;
+    return true;
+}
+
+void Dynamics::detect(const Frame& frame, std::size_t count, std::size_t len,
+                      float* peak) noexcept {
+    std::fill_n(peak, CONTROL_PERIOD, 0.0f);
+    const float rms_step = 1.0f - rms_keep_;
+    const float h = hpf_coef_;
+    for (std::size_t c = 0; c < count; ++c) {
+        Channel& ch = channels_[c];
+        const float* x = frame.row(c).data();
+        if (rms_) {
+            float lp = ch.low_pass;
+            float ms = ch.mean_square;
+            for (std::size_t i = 0; i < len; ++i) {
+                float v = x[i];
+                if (h > 0.0f) {
+                    lp += h * (v - lp);
+                    v -= lp;
+                }
+                ms += rms_step * (v * v - ms);
+                peak[i] = std::max(peak[i], std::sqrt(ms));
+            }
+            ch.low_pass = lp;
+            ch.mean_square = ms;
+        } else if (h > 0.0f) {
+            float lp = ch.low_pass;
+            for (std::size_t i = 0; i < len; ++i) {
+                lp += h * (x[i] - lp);
+                peak[i] = std::max(peak[i], std::fabs(x[i] - lp));
+            }
+            ch.low_pass = lp;
+        } else {
+            // Stateless: the whole row, past `len` too, so the loop has a fixed count.
+            for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
+                peak[i] = std::max(peak[i], std::fabs(x[i]));
+        }
+    }
+}
+
+void Dynamics::static_gains(const float* level, float* target) const noexcept {
+    // The curve of static_gain_db and its range limit, written without branches so the
+    // loop vectorises; every operation is the same, so the values are identical.
+    const float w = knee_db_;
+    const float half_w = w * 0.5f;
+    const float two_w = 2.0f * w;
+    const float low = -range_db_;
+    const float threshold = threshold_db_;
+    // No knee test: with a width of 0 or below, |o| < w / 2 never holds anyway.
+    if (mode_ == COMPRESSOR || mode_ == LIMITER) {
+        const float slope = 1.0f / ratio_ - 1.0f;
+        for (std::size_t i = 0; i < CONTROL_PERIOD; ++i) {
+            const float o = detector_db(level[i]) - threshold;
+            const float t = o + half_w;
+            const float bent = slope * (t * t) / two_w;
+            const float over = slope * o;
+            const float straight = pick(o > 0.0f, over, 0.0f);
+            const float g = pick(std::fabs(o) < half_w, bent, straight);
+            target[i] = pick(g < low, low, pick(0.0f < g, 0.0f, g));
+        }
+        return;
+    }
+    const float slope = ratio_ - 1.0f;
+    for (std::size_t i = 0; i < CONTROL_PERIOD; ++i) {
+        const float o = detector_db(level[i]) - threshold;
+        const float t = half_w - o;
+        const float bent = -slope * (t * t) / two_w;
+        const float under = slope * o;
+        const float straight = pick(o < 0.0f, under, 0.0f);
+        const float g = pick(std::fabs(o) < half_w, bent, straight);
+        target[i] = pick(g < low, low, pick(0.0f < g, 0.0f, g));
+    }
+}
+
+void Dynamics::apply(Frame& frame, std::size_t c, std::size_t len, std::size_t pos,
+                     const float* gain) noexcept {
+    float* x = frame.row(c).data();
+    const std::size_t n = lookahead_samples_;
+    if (n == 0) {
+        for (std::size_t i = 0; i < len; ++i)
+            x[i] *= gain[i];
+        return;
+    }
+    // The audio is delayed by n samples; the gain is not.
+    float* line = lines_.data() + c * line_length_;
+    for (std::size_t i = 0; i < len; ++i) {
+        const float delayed = line[pos];
+        line[pos] = x[i];
+        x[i] = delayed * gain[i];
+        pos = pos + 1 == n ? 0 : pos + 1;
+    }
+}
+
+void Dynamics::process_linked(Frame& frame, std::size_t count) noexcept {
+    // Every channel sees the loudest channel's level and, starting from the same
+    // smoothed gain, reaches the same gain: the curve, the smoothing and the
+    // exponential run once per sample for all of them. Only the smoothing is
+    // sequential; the stages around it run over all 32 samples of the rows, past
+    // `len` too, so that their loops have a fixed count and vectorise. What they
+    // compute past `len` is not used.
+    const std::size_t len = std::min(frame.len, CONTROL_PERIOD);
+    std::array<float, CONTROL_PERIOD> level;
+    std::array<float, CONTROL_PERIOD> target;
+    std::array<float, CONTROL_PERIOD> gain;
+    detect(frame, count, len, level.data());
+    static_gains(level.data(), target.data());
+
+    const float attack = attack_coef_;
+    const float release = release_coef_;
+    float g = channels_[0].gain_db;
+    for (std::size_t i = 0; i < len; ++i) {
+        const float coef = target[i] < g ? attack : release;
+        g = target[i] + coef * (g - target[i]);
+        level[i] = g;
+    }
+    const float makeup = makeup_db_;
+    for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
+        gain[i] = gain_factor(makeup + level[i]);
+
+    for (std::size_t c = 0; c < count; ++c)
+        apply(frame, c, len, write_pos_, gain.data());
+    if (lookahead_samples_ > 0)
+        write_pos_ = (write_pos_ + len) % lookahead_samples_;
+    if (len > 0)
+        meter_ = -std::min(0.0f, g);
+
+    flush_state(g);
+    for (Channel& ch : channels_) {
+        ch.gain_db = g;
+        flush_state(ch.mean_square);
+    }
+}
+
+void Dynamics::process_per_channel(Frame& frame) noexcept {
     const std::size_t count = std::min(frame.channels(), channels_.size());
     const std::size_t len = std::min(frame.len, CONTROL_PERIOD);
     const std::size_t n = lookahead_samples_;
@@ -237,10 +423,11 @@ void Dynamics::process(Frame& frame, std::size_t) noexcept {
         float lowest_db = 0.0f;
         for (std::size_t c = 0; c < count; ++c) {
             Channel& ch = channels_[c];
-            const float linked = ch.level + link_ * (peak - ch.level);
-            const float overshoot =
-                20.0f * std::log10(std::max(linked, LEVEL_FLOOR)) - threshold_db_;
-            const float target = std::clamp(static_gain_db(overshoot), -range_db_, 0.0f);
+            // At link 1 the loudest level itself: the blend can miss it by a rounding
+            // step, which would give the channels slightly different gains.
+            const float linked = link_ == 1.0f ? peak : ch.level + link_ * (peak - ch.level);
+            const float target =
+                std::clamp(static_gain_db(detector_db(linked) - threshold_db_), -range_db_, 0.0f);
             const float coef = target < ch.gain_db ? attack_coef_ : release_coef_;
             ch.gain_db = target + coef * (ch.gain_db - target);
 
@@ -252,7 +439,7 @@ void Dynamics::process(Frame& frame, std::size_t) noexcept {
                 signal = slot;
                 slot = sample;
             }
-            sample = signal * std::exp((makeup_db_ + ch.gain_db) * DB_TO_LN);
+            sample = signal * gain_factor(makeup_db_ + ch.gain_db);
             lowest_db = std::min(lowest_db, ch.gain_db);
         }
         if (n > 0)

@@ -1,11 +1,14 @@
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "velk/bench/signal.hpp"
 #include "velk/blocks/dynamics.hpp"
 #include "velk/blocks/frame.hpp"
 
@@ -69,6 +72,18 @@ public:
 
     // `chunk` samples per frame (the last frame of a period may be shorter).
     Output run(std::size_t samples, const Input& input, std::size_t chunk = 32) {
+        return feed(samples, input, chunk, false);
+    }
+    // The same through the per-channel path only.
+    Output run_per_channel(std::size_t samples, const Input& input, std::size_t chunk = 32) {
+        return feed(samples, input, chunk, true);
+    }
+
+    Settings settings;
+    Dynamics block;
+
+private:
+    Output feed(std::size_t samples, const Input& input, std::size_t chunk, bool per_channel) {
         Output out(frame_.channels(), std::vector<float>(samples));
         std::size_t done = 0;
         while (done < samples) {
@@ -79,7 +94,10 @@ public:
             for (std::size_t ch = 0; ch < frame_.channels(); ++ch)
                 for (std::size_t i = 0; i < frame_.len; ++i)
                     frame_.row(ch)[i] = input(ch, done + i);
-            block.process(frame_, phase);
+            if (per_channel)
+                block.process_per_channel(frame_);
+            else
+                block.process(frame_, phase);
             for (std::size_t ch = 0; ch < frame_.channels(); ++ch)
                 for (std::size_t i = 0; i < frame_.len; ++i)
                     out[ch][done + i] = frame_.row(ch)[i];
@@ -89,10 +107,6 @@ public:
         return out;
     }
 
-    Settings settings;
-    Dynamics block;
-
-private:
     Frame frame_;
     std::size_t position_ = 0;
 };
@@ -355,6 +369,69 @@ TEST(Dynamics, RowsBeyondThePreparedChannelsAreLeftAlone) {
     empty.len = 32;
     block.process(empty, 0);
     EXPECT_EQ(block.meter(0), 0.0f);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Dynamics, LinkedPathMatchesThePerChannelPathBitForBit) {
+    // The shared path runs at link 1 while the smoothed gains agree; the per-channel
+    // path must give exactly the same samples and meter for every detector, mode and
+    // lookahead.
+    struct Case {
+        std::string name;
+        Settings settings;
+    };
+    const Case cases[] = {
+        {"compressor", {}},
+        {"hard knee with makeup", {.knee_db = 0, .makeup_db = 4}},
+        {"limiter", {.mode = 1, .attack_ms = 0.5f}},
+        {"gate with range", {.mode = 2, .threshold_db = -30, .range_db = 40}},
+        {"expander", {.mode = 3, .threshold_db = -30, .ratio = 2}},
+        {"rms with high-pass", {.detector = 1, .sidechain_hpf_hz = 120}},
+        {"peak with high-pass", {.sidechain_hpf_hz = 200}},
+        {"lookahead", {.lookahead_ms = 1.5f}},
+    };
+    const auto signal = velk::bench::drum_signal(24000, 2);
+    // A pair where blending the quieter level towards the louder by 1 lands one step
+    // off it: the quieter channel must still see exactly the louder level.
+    const float loud = 0x1.ad4ff2p-1f;
+    const float quiet = 0x1.50d13p-5f;
+    const Input inputs[] = {
+        [&](std::size_t ch, std::size_t n) { return signal[ch][n]; },
+        [&](std::size_t ch, std::size_t) { return ch == 0 ? loud : quiet; },
+    };
+    for (const Case& c : cases) {
+        for (const Input& input : inputs) {
+            SCOPED_TRACE(c.name);
+            Runner linked(c.settings, 2);
+            Runner separate(c.settings, 2);
+            const Output a = linked.run(24000, input, 13);
+            const Output b = separate.run_per_channel(24000, input, 13);
+            for (std::size_t ch = 0; ch < 2; ++ch)
+                for (std::size_t n = 0; n < a[ch].size(); ++n)
+                    ASSERT_EQ(std::bit_cast<std::uint32_t>(a[ch][n]),
+                              std::bit_cast<std::uint32_t>(b[ch][n]))
+                        << "channel " << ch << " sample " << n;
+            EXPECT_EQ(linked.block.meter(0), separate.block.meter(0));
+        }
+    }
+}
+
+TEST(Dynamics, InfiniteSampleDoesNotLeaveTheGainNotANumber) {
+    // At ratio 1 an infinite overshoot would make 0 x inf; the gain must stay 0 dB.
+    for (const float link : {1.0f, 0.0f}) {
+        SCOPED_TRACE(link);
+        Runner runner({.ratio = 1, .link = link}, 2);
+        const float inf = std::numeric_limits<float>::infinity();
+        runner.run(64, [&](std::size_t, std::size_t n) { return n == 3 ? inf : 0.25f; });
+        const Output out = runner.run(64, constant(0.25f));
+        for (const auto& row : out)
+            for (const float s : row)
+                ASSERT_EQ(s, 0.25f);
+        EXPECT_EQ(runner.block.meter(0), 0.0f);
+    }
 }
 
 } // namespace

@@ -161,11 +161,21 @@ std::size_t ParamSet::len() const noexcept {
     return shared_->params.size();
 }
 
+namespace {
+
+// Kept out of line so that the check costs `at` only a comparison.
+[[noreturn, gnu::noinline, gnu::cold]] void index_out_of_range(std::size_t index, std::size_t len) {
+    fatal("parameter index " + std::to_string(index) + " out of range; the set has " +
+          std::to_string(len));
+}
+
+} // namespace
+
 Param& ParamSet::at(std::size_t index) const noexcept {
-    if (index >= shared_->params.size())
-        fatal("parameter index " + std::to_string(index) + " out of range; the set has " +
-              std::to_string(shared_->params.size()));
-    return shared_->params[index];
+    std::vector<Param>& params = shared_->params;
+    if (index >= params.size()) [[unlikely]]
+        index_out_of_range(index, params.size());
+    return params[index];
 }
 
 std::size_t ParamSet::max_channels() const noexcept {

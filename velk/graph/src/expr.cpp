@@ -529,6 +529,10 @@ bool is_const(const Expr& expr) noexcept {
 }
 
 float eval(const Expr& expr, const Env& env) noexcept {
+    // Most arguments are a bare parameter name; that needs no walk.
+    const Node& root = expr.root();
+    if (root.kind == Kind::Slot)
+        return root.slot < env.slots.size() ? env.slots[root.slot] : 0.0f;
     return eval_at(expr.nodes().data(), expr.root_index(), env);
 }
 

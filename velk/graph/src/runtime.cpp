@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <exception>
 
 #include "velk/graph/graph.hpp"
@@ -155,6 +157,29 @@ void prepare_parallel(ParallelNode& node, std::size_t channels, float sample_rat
     node.sum.reset(channels);
 }
 
+// The slots that the expressions of every block argument below `node` read.
+void collect_arg_slots(const Node& node, std::vector<std::size_t>& slots) {
+    std::visit(Overloaded{
+                   [&](const BlockNode& n) {
+                       for (const Arg& arg : n.args)
+                           if (arg.expr)
+                               for (const expr::Node& e : arg.expr->nodes())
+                                   if (e.kind == expr::Kind::Slot)
+                                       slots.push_back(e.slot);
+                   },
+                   [&](const ChainNode& n) {
+                       for (const Node& child : n.nodes)
+                           collect_arg_slots(child, slots);
+                   },
+                   [&](const ParallelNode& n) {
+                       for (const Branch& branch : n.branches)
+                           collect_arg_slots(branch.node, slots);
+                   },
+                   [&](const std::unique_ptr<MixNode>& n) { collect_arg_slots(n->inner, slots); },
+               },
+               node.body);
+}
+
 void prepare_mix(MixNode& node, std::size_t channels, float sample_rate) {
     node.inner.prepare(channels, sample_rate);
     node.lines.reset(channels, node.inner.latency());
@@ -279,7 +304,9 @@ void Node::control(const expr::Env& env) noexcept {
     std::visit(Overloaded{
                    [&](BlockNode& n) {
                        for (std::size_t i = 0; i < n.args.size(); ++i)
-                           n.values[i] = sanitise(value_of(n.args[i], env), n.info->args[i]);
+                           if (n.args[i].expr || !n.constants_set)
+                               n.values[i] = sanitise(value_of(n.args[i], env), n.info->args[i]);
+                       n.constants_set = true;
                        n.block->control(n.values);
                    },
                    [&](ChainNode& n) {
@@ -389,7 +416,12 @@ Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t params)
     : root_(std::move(root)),
       modulators_(std::move(modulators)),
       env_(params + modulators_.size(), 0.0f),
-      params_(params) {}
+      params_(params) {
+    collect_arg_slots(root_, tail_slots_);
+    std::sort(tail_slots_.begin(), tail_slots_.end());
+    tail_slots_.erase(std::unique(tail_slots_.begin(), tail_slots_.end()), tail_slots_.end());
+    tail_env_.assign(tail_slots_.size(), 0.0f);
+}
 
 void Graph::prepare(const ProcessSetup& setup) {
     // Not-a-number and infinite rates are unusable; both take the lowest rate.
@@ -471,7 +503,19 @@ std::uint32_t Graph::latency_samples() const noexcept {
 }
 
 std::uint32_t Graph::tail_for(const ParamSet& params) const noexcept {
-    std::array<float, TAIL_SCRATCH> scratch{};
+    const std::size_t count = std::min(params_, params.len());
+    const auto slot_value = [&](std::size_t slot) {
+        return slot < count ? params.at(slot).get() : slot < env_.size() ? env_[slot] : 0.0f;
+    };
+    // The answer of the last call holds while nothing it depends on has changed.
+    bool same = tail_known_ && tail_rate_ == sample_rate_ && tail_bpm_ == tempo_;
+    for (std::size_t i = 0; same && i < tail_slots_.size(); ++i)
+        same = std::bit_cast<std::uint32_t>(slot_value(tail_slots_[i])) ==
+               std::bit_cast<std::uint32_t>(tail_env_[i]);
+    if (same)
+        return tail_;
+
+    std::array<float, TAIL_SCRATCH> scratch;
     std::vector<float> large;
     std::span<float> values;
     if (env_.size() <= scratch.size()) {
@@ -486,10 +530,17 @@ std::uint32_t Graph::tail_for(const ParamSet& params) const noexcept {
         }
         values = large;
     }
-    const std::size_t count = std::min(params_, params.len());
     for (std::size_t i = 0; i < count; ++i)
         values[i] = params.at(i).get();
-    return root_.tail(expr::Env{.slots = values, .rate = sample_rate_, .bpm = tempo_});
+    const std::uint32_t tail =
+        root_.tail(expr::Env{.slots = values, .rate = sample_rate_, .bpm = tempo_});
+    for (std::size_t i = 0; i < tail_slots_.size(); ++i)
+        tail_env_[i] = tail_slots_[i] < values.size() ? values[tail_slots_[i]] : 0.0f;
+    tail_rate_ = sample_rate_;
+    tail_bpm_ = tempo_;
+    tail_ = tail;
+    tail_known_ = true;
+    return tail;
 }
 
 } // namespace velk::graph

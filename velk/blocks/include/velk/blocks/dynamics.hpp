@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -32,8 +33,12 @@ public:
     /// release_ms, makeup_db, auto_makeup, detector, sidechain_hpf_hz, link,
     /// lookahead_ms (ignored here), range_db.
     void control(std::span<const float> values) noexcept override;
-    /// Processes the channels it was prepared for; other rows are left alone.
+    /// Processes the channels it was prepared for; other rows are left alone. At link 1
+    /// with equal smoothed gains, the channels share one gain computation.
     void process(Frame& frame, std::size_t phase) noexcept override;
+    /// The path `process` takes for link below 1: every channel on its own. Gives the
+    /// same output as the shared path wherever both apply.
+    void process_per_channel(Frame& frame) noexcept;
     /// The lookahead in samples from the last prepare.
     std::uint32_t latency() const noexcept override;
     /// Index 0: the gain reduction in dB at the last processed sample; else 0.
@@ -48,6 +53,16 @@ private:
     };
 
     float static_gain_db(float overshoot_db) const noexcept;
+    bool gains_agree(std::size_t count) const noexcept;
+    void process_linked(Frame& frame, std::size_t count) noexcept;
+    // The loudest detector level of each of the 32 samples into `peak`; the detector
+    // states advance by `len` samples.
+    void detect(const Frame& frame, std::size_t count, std::size_t len, float* peak) noexcept;
+    // The range-limited static gain in dB of each of the 32 detector levels.
+    void static_gains(const float* level, float* target) const noexcept;
+    // Channel c times `gain`, through its lookahead line from `pos` when there is one.
+    void apply(Frame& frame, std::size_t c, std::size_t len, std::size_t pos,
+               const float* gain) noexcept;
 
     // Settings from the last control step.
     int mode_ = 0;
@@ -61,6 +76,13 @@ private:
     float hpf_coef_ = 0.0f;
     float link_ = 0.0f;
     float range_db_ = 0.0f;
+
+    // The times the attack and release coefficients were last computed for (NaN for
+    // none since prepare) and those coefficients.
+    float attack_ms_ = std::numeric_limits<float>::quiet_NaN();
+    float release_ms_ = std::numeric_limits<float>::quiet_NaN();
+    float attack_from_ = 0.0f;
+    float release_from_ = 0.0f;
 
     float lookahead_ms_ = 0.0f;
     float sample_rate_ = 0.0f;

@@ -133,6 +133,9 @@ struct BlockNode {
     std::vector<float> values{}; ///< The sanitised values of the last control step.
     std::vector<MeterBind> meters{};
     const blocks::BlockInfo* info = nullptr;
+    /// The constant arguments' values are in place; from then on only expressions are
+    /// evaluated at control steps.
+    bool constants_set = false;
 };
 
 /// Runs its children one after another on the same frame.
@@ -252,6 +255,14 @@ private:
     Node root_;
     std::vector<Modulator> modulators_;
     std::vector<float> env_;
+    // The last answer of tail_for and what it was computed from: the tail depends
+    // only on the slots that block arguments read, the sample rate and the tempo.
+    std::vector<std::size_t> tail_slots_;
+    mutable std::vector<float> tail_env_; // one per tail slot
+    mutable float tail_rate_ = 0.0f;
+    mutable float tail_bpm_ = 0.0f;
+    mutable std::uint32_t tail_ = 0;
+    mutable bool tail_known_ = false;
     blocks::Frame frame_{1};
     std::size_t params_ = 0;
     std::size_t channels_ = 1;
