@@ -16,7 +16,7 @@ Levels measure(const std::vector<std::vector<float>>& channels, std::size_t begi
     for (const std::vector<float>& channel : channels) {
         const std::size_t stop = std::min(end, channel.size());
         for (std::size_t i = begin; i < stop; ++i) {
-            const double x = channel[i];
+            const auto x = static_cast<double>(channel[i]);
             peak = std::max(peak, std::fabs(x));
             sum += x * x;
             ++count;

@@ -7,6 +7,7 @@
 
 #include "abi.hpp"
 
+#if VELK_ODD_KIND != 0
 namespace {
 
 const char* const INSTRUMENT_FEATURES[] = {"instrument", "synthesizer", nullptr};
@@ -75,7 +76,6 @@ const clap_plugin_factory FACTORY{
 
 } // namespace
 
-#if VELK_ODD_KIND != 0
 extern "C" __attribute__((visibility("default"))) const clap_plugin_entry clap_entry = {
     .clap_version = CLAP_VERSION,
     .init = [](const char*) { return true; },
