@@ -13,6 +13,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# Libraries of Debian's arm64 architecture (multiarch), such as the tool's libsndfile
+# and cairo, live in /usr/lib/aarch64-linux-gnu and are described to the cross
+# pkg-config; "/" as a second root lets find_library reach them there.
+list(APPEND CMAKE_FIND_ROOT_PATH /)
+find_program(PKG_CONFIG_EXECUTABLE aarch64-linux-gnu-pkg-config)
+
 find_program(VELK_QEMU_AARCH64 qemu-aarch64 REQUIRED)
 # The target's libraries come from the sysroot first: with Debian's arm64 multiarch
 # packages also installed, the loader would otherwise mix their C library with the
