@@ -183,7 +183,9 @@ clap_process_status process_block(Wrapper& w, const clap_process& process) noexc
 clap_process_status plugin_process(const clap_plugin* plugin,
                                    const clap_process* process) noexcept {
     Wrapper* w = Wrapper::from(plugin);
-    if (w == nullptr || process == nullptr)
+    // Only an active instance was prepared for the channel count in force: an
+    // inactive one may have been configured for another since.
+    if (w == nullptr || process == nullptr || !w->is_active())
         return CLAP_PROCESS_ERROR;
     const ScopedFlushToZero flush_to_zero;
     try {
