@@ -56,9 +56,10 @@ bool plugin_activate(const clap_plugin* plugin, double sample_rate, std::uint32_
     if (w == nullptr || w->is_active())
         return false;
     // The plug-in sees the rate as a float: refuse what does not narrow to a
-    // finite positive one, not only zero, negatives, infinities and NaN.
+    // finite positive one, not only zero, negatives, infinities and NaN, and rates
+    // above any hardware's, for which a plug-in's delay lines would grow unbounded.
     const float narrowed = narrow(sample_rate);
-    if (!(std::isfinite(narrowed) && narrowed > 0.0f))
+    if (!(std::isfinite(narrowed) && narrowed > 0.0f && narrowed <= MAX_SAMPLE_RATE))
         return false;
     const double old_rate = w->sample_rate;
     const std::uint32_t old_frames = w->max_frames;

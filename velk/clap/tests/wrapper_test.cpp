@@ -91,7 +91,8 @@ TEST(Wrapper, StartsInactiveWithTwoChannelsAndKnowsLatencyAndTail) {
 TEST(Wrapper, ActivationRefusesRatesThePlugInCannotUse) {
     Fixture<> f;
     const double inf = std::numeric_limits<double>::infinity();
-    for (double rate : {0.0, -0.0, -44100.0, inf, -inf, std::nan(""), 1e300, 1e-300}) {
+    for (double rate :
+         {0.0, -0.0, -44100.0, inf, -inf, std::nan(""), 1e300, 1e-300, 768001.0, 1e38}) {
         SCOPED_TRACE(rate);
         EXPECT_FALSE(f.instance.activate(rate, 256));
         EXPECT_FALSE(f.wrapper().is_active());
@@ -112,6 +113,10 @@ TEST(Wrapper, ActivationRefusesRatesThePlugInCannotUse) {
     EXPECT_EQ(f.wrapper().max_frames, 1u);
     EXPECT_EQ(f.plugin->last_setup().max_frames, 1u);
     EXPECT_EQ(f.plugin->last_setup().sample_rate, 96000.0f);
+
+    f.instance.deactivate();
+    ASSERT_TRUE(f.instance.activate(768000.0, 64)) << "the highest rate in use";
+    EXPECT_EQ(f.plugin->last_setup().sample_rate, velk::MAX_SAMPLE_RATE);
 }
 
 TEST(Wrapper, ResetPreparesAgainOnlyWhileActiveAndWithoutAllocating) {
