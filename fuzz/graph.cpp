@@ -1,11 +1,13 @@
 // A graph description compiled against a few parameters and, when it compiles, run
 // the way a plug-in runs it. The input is the description text, optionally followed
-// by a NUL byte and a script: a sample rate and a channel count to prepare with,
-// then steps that process blocks of audio (any length, any number of buffers, even
-// of unequal lengths, any tempo, any signal), write parameters (NaN and infinities included), ask
-// latency and tail, or prepare again. A refused description carries one of the compiler's messages.
-// Processing, latency and tail allocate nothing; buffers beyond the graph's channels are left
-// alone; and a small graph fed a finite signal no louder than full scale puts out finite samples.
+// by a NUL byte and a script: which parameter set to run with (the whole list the
+// graph was compiled against, or a shorter one), a sample rate and a channel count
+// to prepare with, then steps that process blocks of audio (any length, any number
+// of buffers, even of unequal lengths, any tempo, any signal), write parameters
+// (NaN and infinities included), ask latency and tail, or prepare again. A refused
+// description carries one of the compiler's messages. Processing, latency and tail
+// allocate nothing; buffers beyond the graph's channels are left alone; and a small
+// graph fed a finite signal no louder than full scale puts out finite samples.
 
 #include "velk/graph/graph.hpp"
 
@@ -108,8 +110,12 @@ bool known_message(std::string_view message) {
 
 class Run {
 public:
-    Run(Graph& graph, const Shape& shape)
-        : graph_(graph), shape_(shape), params_(ParamSet::with_channels(PARAMS, 1)) {}
+    // The set may hold fewer parameters than the graph was compiled against: the
+    // missing slots and meter bindings must be left alone.
+    Run(Graph& graph, const Shape& shape, std::size_t params)
+        : graph_(graph),
+          shape_(shape),
+          params_(ParamSet::with_channels(std::span(PARAMS).first(params), 1)) {}
 
     void prepare(Bytes& in) {
         float rate = in.pick(RATES, raw_float);
@@ -135,7 +141,7 @@ public:
             process(in);
             break;
         case 2:
-            params_.at(in.u8() % PARAMS.size()).set(in.pick(VALUES, raw_float));
+            params_.at(in.u8() % params_.len()).set(in.pick(VALUES, raw_float));
             break;
         case 3:
             ask();
@@ -174,7 +180,7 @@ private:
         const std::size_t used = std::min(count, graph_.channels());
         const std::vector<std::vector<float>> beyond(audio.begin() + static_cast<long>(used),
                                                      audio.end());
-        const float meter_before = params_.at(4).get();
+        const float meter_before = params_.at(params_.len() - 1).get();
 
         velk::ChannelList list;
         for (std::vector<float>& channel : audio)
@@ -192,7 +198,7 @@ private:
                     return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
                 }));
         if (used == 0)
-            VELK_FUZZ_CHECK(std::bit_cast<std::uint32_t>(params_.at(4).get()) ==
+            VELK_FUZZ_CHECK(std::bit_cast<std::uint32_t>(params_.at(params_.len() - 1).get()) ==
                             std::bit_cast<std::uint32_t>(meter_before));
         // A non-finite sample stays in delay lines and filter states until the next
         // prepare; until then later output may carry it.
@@ -258,7 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     measure(graph->root(), shape);
 
     Bytes in(script);
-    Run run(*graph, shape);
+    Run run(*graph, shape, in.u8() % 8 == 7 ? 2 : PARAMS.size());
     run.prepare(in);
     for (std::size_t i = 0; i < MAX_STEPS && !in.done(); ++i)
         run.step(in);
