@@ -16,17 +16,16 @@ namespace {
 using velk::test::AudioBuffer;
 using velk::test::ClapModule;
 using velk::test::EventList;
+using velk::test::HALVEX_ID;
 using velk::test::HostedInstance;
 
-constexpr char HALVEX_ID[] = "orvane-labs.halvex";
 constexpr clap_id THRESHOLD = 0;
 constexpr clap_id MIX = 6 * 128;
 constexpr clap_id BYPASS = 7 * 128;
 constexpr clap_id GR = 8 * 128;
 
 ClapModule& halvex() {
-    static ClapModule module(VELK_HALVEX_CLAP_PATH);
-    return module;
+    return velk::test::halvex_module();
 }
 
 // The same export unit with the shared C++ runtime, so that this executable's

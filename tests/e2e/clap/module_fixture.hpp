@@ -15,6 +15,14 @@ inline ClapModule& test_module() {
 
 inline constexpr char TEST_PLUGIN_ID[] = "velk.test-plugin";
 
+/// The deliverable halvex.clap, loaded once for the test executable.
+inline ClapModule& halvex_module() {
+    static ClapModule module(VELK_HALVEX_CLAP_PATH);
+    return module;
+}
+
+inline constexpr char HALVEX_ID[] = "orvane-labs.halvex";
+
 /// A host and one instance of a module's plug-in, initialised.
 class HostedInstance {
 public:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "module_fixture.hpp"
+#include "velk/core/state.hpp"
 #include "velk/test/test_plugin.hpp"
 
 #include <gtest/gtest.h>
@@ -307,6 +308,43 @@ TEST(ClapState, LoadsWithoutRescanWhenTheHostHasNoParameters) {
     EXPECT_TRUE(h.instance.state().load(h.instance.get(), in.raw()));
     EXPECT_TRUE(h.instance.apply_channels(1));
     EXPECT_TRUE(h.host.rescans().empty());
+}
+
+// A stream is read up to the longest state there can be: a saved state padded to
+// that length loads; one byte more, or a stream that never ends, is refused and
+// changes nothing.
+TEST(ClapState, RefusesStreamsLongerThanAnyState) {
+    HostedInstance h(test_module());
+    ASSERT_TRUE(h.instance);
+    const clap_plugin_state& state = h.instance.state();
+    const clap_plugin* p = h.instance.get();
+    std::vector<std::uint8_t> padded = saved(h.instance);
+    padded.resize(velk::state::MAX_BYTES);
+    EventList events;
+    events.param(id_of(TestPlugin::GAIN), -24.0);
+
+    h.instance.params().flush(p, events.raw(), nullptr);
+    InStream longest(padded);
+    EXPECT_TRUE(state.load(p, longest.raw()));
+    EXPECT_EQ(h.instance.value(id_of(TestPlugin::GAIN)), 0.0);
+
+    h.instance.params().flush(p, events.raw(), nullptr);
+    padded.push_back(0);
+    InStream too_long(padded);
+    EXPECT_FALSE(state.load(p, too_long.raw()));
+    struct Endless {
+        std::size_t calls = 0;
+        static std::int64_t read(const clap_istream* s, void* buffer, std::uint64_t size) noexcept {
+            ++static_cast<Endless*>(s->ctx)->calls;
+            std::memset(buffer, 0, size);
+            return static_cast<std::int64_t>(size);
+        }
+    } endless;
+    const clap_istream stream{&endless, Endless::read};
+    EXPECT_FALSE(state.load(p, &stream));
+    EXPECT_LE(endless.calls, velk::state::MAX_BYTES / 4096 + 1);
+    EXPECT_EQ(h.instance.value(id_of(TestPlugin::GAIN)), -24.0);
+    EXPECT_EQ(h.host.rescans(), std::vector<clap_param_rescan_flags>{CLAP_PARAM_RESCAN_VALUES});
 }
 
 } // namespace

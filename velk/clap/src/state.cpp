@@ -45,8 +45,10 @@ bool state_load(const clap_plugin* plugin, const clap_istream* stream) noexcept 
             const std::int64_t got = stream->read(stream, chunk, READ_CHUNK);
             if (got == 0)
                 break;
-            // Negative is the stream's failure; more than asked cannot be trusted.
-            if (got < 0 || static_cast<std::uint64_t>(got) > READ_CHUNK)
+            // Negative is the stream's failure; more than asked cannot be trusted; a
+            // stream longer than any state may never end.
+            if (got < 0 || static_cast<std::uint64_t>(got) > READ_CHUNK ||
+                bytes.size() + static_cast<std::size_t>(got) > state::MAX_BYTES)
                 return false;
             bytes.insert(bytes.end(), chunk, chunk + got);
         }

@@ -56,9 +56,10 @@ bool plugin_activate(const clap_plugin* plugin, double sample_rate, std::uint32_
     if (w == nullptr || w->is_active())
         return false;
     // The plug-in sees the rate as a float: refuse what does not narrow to a
-    // finite positive one, not only zero, negatives, infinities and NaN.
+    // finite positive one, not only zero, negatives, infinities and NaN, and rates
+    // above any hardware's, for which a plug-in's delay lines would grow unbounded.
     const float narrowed = narrow(sample_rate);
-    if (!(std::isfinite(narrowed) && narrowed > 0.0f))
+    if (!(std::isfinite(narrowed) && narrowed > 0.0f && narrowed <= MAX_SAMPLE_RATE))
         return false;
     const double old_rate = w->sample_rate;
     const std::uint32_t old_frames = w->max_frames;
@@ -183,7 +184,9 @@ clap_process_status process_block(Wrapper& w, const clap_process& process) noexc
 clap_process_status plugin_process(const clap_plugin* plugin,
                                    const clap_process* process) noexcept {
     Wrapper* w = Wrapper::from(plugin);
-    if (w == nullptr || process == nullptr)
+    // Only an active instance was prepared for the channel count in force: an
+    // inactive one may have been configured for another since.
+    if (w == nullptr || process == nullptr || !w->is_active())
         return CLAP_PROCESS_ERROR;
     const ScopedFlushToZero flush_to_zero;
     try {

@@ -91,7 +91,8 @@ TEST(Wrapper, StartsInactiveWithTwoChannelsAndKnowsLatencyAndTail) {
 TEST(Wrapper, ActivationRefusesRatesThePlugInCannotUse) {
     Fixture<> f;
     const double inf = std::numeric_limits<double>::infinity();
-    for (double rate : {0.0, -0.0, -44100.0, inf, -inf, std::nan(""), 1e300, 1e-300}) {
+    for (double rate :
+         {0.0, -0.0, -44100.0, inf, -inf, std::nan(""), 1e300, 1e-300, 768001.0, 1e38}) {
         SCOPED_TRACE(rate);
         EXPECT_FALSE(f.instance.activate(rate, 256));
         EXPECT_FALSE(f.wrapper().is_active());
@@ -112,6 +113,10 @@ TEST(Wrapper, ActivationRefusesRatesThePlugInCannotUse) {
     EXPECT_EQ(f.wrapper().max_frames, 1u);
     EXPECT_EQ(f.plugin->last_setup().max_frames, 1u);
     EXPECT_EQ(f.plugin->last_setup().sample_rate, 96000.0f);
+
+    f.instance.deactivate();
+    ASSERT_TRUE(f.instance.activate(768000.0, 64)) << "the highest rate in use";
+    EXPECT_EQ(f.plugin->last_setup().sample_rate, velk::MAX_SAMPLE_RATE);
 }
 
 TEST(Wrapper, ResetPreparesAgainOnlyWhileActiveAndWithoutAllocating) {
@@ -162,6 +167,39 @@ TEST(Wrapper, FailingPrepareIsContainedAtTheBoundary) {
     EXPECT_EQ(f.instance.process(&in, out, {.events = &events}), CLAP_PROCESS_CONTINUE);
     EXPECT_EQ(out.channel(0)[31], 0.25f);
     EXPECT_EQ(out.channel(1)[0], 0.25f);
+}
+
+// Only an active instance is prepared for the channel count in force. One never
+// activated, or deactivated and configured for more channels since, refuses the
+// block: the plug-in does not run, the events wait, the buffers stay as they were.
+TEST(Wrapper, InactiveInstanceRefusesToProcess) {
+    Fixture<> f;
+    AudioBuffer in(2, 32, 0.5f);
+    AudioBuffer out(2, 32, 9.0f);
+    EventList events;
+    events.param(GAIN, -6.0);
+    EXPECT_EQ(f.instance.process(&in, out, {.events = &events}), CLAP_PROCESS_ERROR);
+    EXPECT_EQ(f.instance.value(GAIN), 0.0);
+    EXPECT_EQ(out.channel(0)[0], 9.0f);
+
+    ASSERT_TRUE(f.instance.activate(48000.0, 64));
+    ASSERT_EQ(f.instance.process(&in, out, {.events = &events}), CLAP_PROCESS_CONTINUE);
+    f.instance.deactivate();
+    ASSERT_TRUE(f.instance.apply_channels(4));
+    AudioBuffer in4(4, 32, 0.5f);
+    AudioBuffer out4(4, 32, 9.0f);
+    EventList later;
+    later.param(GAIN, -12.0);
+    EXPECT_EQ(f.instance.process(&in4, out4, {.events = &later}), CLAP_PROCESS_ERROR);
+    EXPECT_EQ(out4.channel(3)[31], 9.0f);
+    EXPECT_EQ(f.instance.value(GAIN), -6.0);
+    EXPECT_EQ(f.plugin->process_count(), 1u);
+    EXPECT_EQ(f.plugin->last_channels(), 2u);
+    EXPECT_EQ(f.host.callbacks(), 1);
+
+    ASSERT_TRUE(f.instance.activate(48000.0, 64));
+    EXPECT_EQ(f.instance.process(&in4, out4, {.events = &later}), CLAP_PROCESS_CONTINUE);
+    EXPECT_EQ(f.plugin->last_channels(), 4u);
 }
 
 TEST(Wrapper, ContextFollowsTheTransport) {

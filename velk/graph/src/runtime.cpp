@@ -424,9 +424,10 @@ Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t params)
 }
 
 void Graph::prepare(const ProcessSetup& setup) {
-    // Not-a-number and infinite rates are unusable; both take the lowest rate.
+    // Not-a-number and infinite rates are unusable; both take the lowest rate. The
+    // highest bounds what the delay lines take.
     sample_rate_ = std::isfinite(setup.sample_rate) && setup.sample_rate > LOWEST_RATE
-                       ? setup.sample_rate
+                       ? std::min(setup.sample_rate, MAX_SAMPLE_RATE)
                        : LOWEST_RATE;
     channels_ = setup.channels == 0 ? 1 : setup.channels;
     frame_.reset(channels_);

@@ -260,13 +260,32 @@ TEST(Runtime, PrepareSanitisesTheSetup) {
     const Case cases[] = {{44100.0f, 2, 44100.0f, 2},
                           {7999.0f, 0, 8000.0f, 1},
                           {NAN_F, 3, 8000.0f, 3},
-                          {std::numeric_limits<float>::infinity(), 1, 8000.0f, 1}};
+                          {std::numeric_limits<float>::infinity(), 1, 8000.0f, 1},
+                          {velk::MAX_SAMPLE_RATE, 1, velk::MAX_SAMPLE_RATE, 1},
+                          {1e9f, 1, velk::MAX_SAMPLE_RATE, 1},
+                          {std::numeric_limits<float>::max(), 1, velk::MAX_SAMPLE_RATE, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rate);
         graph.prepare({.sample_rate = c.rate, .channels = c.channels});
         EXPECT_EQ(graph.sample_rate(), c.expected_rate);
         EXPECT_EQ(graph.channels(), c.expected_channels);
     }
+}
+
+// Delay lines grow with the sample rate: a huge rate from a host must neither
+// overflow their length nor take unbounded memory. It runs as the highest rate.
+TEST(Runtime, HugeSampleRatesKeepDelayLinesBounded) {
+    Rig rig(R"j({"chain":[{"block":"delay","args":{"time_ms":1,"feedback":0,"max_ms":4000}},
+        {"block":"dynamics","args":{"threshold_db":0,"lookahead_ms":10}}]})j",
+            2, std::numeric_limits<float>::max());
+    EXPECT_EQ(rig.graph.sample_rate(), velk::MAX_SAMPLE_RATE);
+    EXPECT_EQ(rig.graph.latency_samples(), 7680u); // 10 ms
+    Signal audio = impulse(2, 9000);
+    rig.run(audio);
+    // 1 ms of delay and 10 ms of lookahead at the highest rate: 768 + 7680 samples.
+    const auto heard = nonzero(audio[1]);
+    ASSERT_FALSE(heard.empty());
+    EXPECT_NEAR(static_cast<double>(heard.front().first), 8448.0, 2.0);
 }
 
 TEST(Runtime, MixGlidesAcrossOnePeriodAndStartsWithoutGlide) {

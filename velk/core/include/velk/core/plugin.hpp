@@ -16,6 +16,11 @@ namespace velk {
 /// The most audio channels any adapter handles.
 inline constexpr std::uint32_t MAX_CHANNELS = 64;
 
+/// The highest sample rate, in Hz, that the adapters accept and a graph runs at: the
+/// highest in use by audio hardware. Delay lines grow with the rate, so this bounds
+/// the memory a host's rate can make a plug-in take.
+inline constexpr float MAX_SAMPLE_RATE = 768000.0f;
+
 /// What `Plugin::prepare` receives.
 struct ProcessSetup {
     std::size_t max_frames = 0; ///< Largest frame count of one `process` call.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -11,6 +12,11 @@
 /// cell count and each cell's value as a 32-bit float. Parameters are matched by
 /// position, so a table may gain or lose parameters at its end.
 namespace velk::state {
+
+/// The longest state an adapter takes from a host's stream; a longer stream is
+/// refused rather than read on without end. A thousand parameters of 64 cells save
+/// in about a quarter of this.
+inline constexpr std::size_t MAX_BYTES = std::size_t{1} << 20;
 
 /// The current values of every parameter, meters included. Any thread; allocates.
 std::vector<std::uint8_t> save(const ParamSet& params);

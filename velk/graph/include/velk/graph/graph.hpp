@@ -223,8 +223,9 @@ public:
 
     // Main thread: may allocate (not when sample rate and channel count are unchanged).
     /// Sizes every frame and delay line for the setup's channel count (0 counts as 1)
-    /// and sample rate (at least 8000), clears them, prepares every block and restarts
-    /// the control period, the modulators and all glides.
+    /// and sample rate (8000 to `MAX_SAMPLE_RATE`; NaN and infinities give 8000),
+    /// clears them, prepares every block and restarts the control period, the
+    /// modulators and all glides.
     void prepare(const ProcessSetup& setup);
 
     // Audio thread: no allocation, no locks, no waits.
