@@ -346,7 +346,7 @@ private:
         }
         clap_param_info info{};
         const std::uint32_t index = in_.u8() % 12;
-        VELK_FUZZ_CHECK(h_.params().get_info(h_.get(), index, &info) == index < PARAMS);
+        VELK_FUZZ_CHECK(h_.params().get_info(h_.get(), index, &info) == (index < PARAMS));
     }
 
     void save_and_load() {

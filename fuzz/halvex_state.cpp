@@ -34,7 +34,7 @@ void check_processing(halvex::Halvex& plugin) {
     velk::ChannelList list;
     for (auto& channel : audio)
         list.push(channel);
-    plugin.process(list.runs(), {.sample_rate = 48000.0f});
+    plugin.process(list.runs(), {.position = {}, .tempo = {}, .sample_rate = 48000.0f});
     for (const auto& channel : audio)
         for (float x : channel)
             VELK_FUZZ_CHECK(std::isfinite(x));

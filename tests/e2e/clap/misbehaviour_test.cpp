@@ -72,10 +72,13 @@ clap_process_status run(const ClapInstance& instance, std::uint32_t channels,
     AudioBuffer in(channels, frames, 0.5f);
     AudioBuffer out(channels, frames, 9.0f);
     const clap_process_status status = instance.process(&in, out, {.events = events});
-    if (status == CLAP_PROCESS_ERROR)
-        for (std::uint32_t c = 0; c < channels; ++c)
-            for (float x : out.channel(c))
+    if (status == CLAP_PROCESS_ERROR) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            for (float x : out.channel(c)) {
                 EXPECT_EQ(x, 9.0f) << "a refused block leaves the buffers alone";
+            }
+        }
+    }
     return status;
 }
 
