@@ -2,6 +2,7 @@
 // texts, its sound, presets between instances, and the audio-thread rules.
 
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -293,6 +294,22 @@ TEST(HalvexAu, RendersWithoutAllocatingAndRestoresTheFloatingPointMode) {
     }
     EXPECT_EQ(velk::float_control_register(), mode);
     EXPECT_EQ(compressor.unit.parameter(halvex_id::THRESHOLD), -24.0f);
+}
+
+TEST(HalvexAu, FlushesDenormalInputToZeroAndKeepsTheFloatingPointMode) {
+    Compressor compressor(std::numeric_limits<float>::denorm_min());
+    compressor.source.level = {std::numeric_limits<float>::denorm_min(), -1e-39f};
+    // Half dry, so the input reaches the output both through the compressor and around it.
+    ASSERT_EQ(compressor.unit.set_parameter(halvex_id::MIX, 0.5f), noErr);
+    Buffers buffers(2, 512, 1.0f);
+    const std::uint64_t mode = velk::float_control_register();
+    for (int block = 0; block < 3; ++block) {
+        ASSERT_EQ(compressor.unit.render(buffers.list(), 512), noErr);
+        EXPECT_EQ(velk::float_control_register(), mode);
+        for (UInt32 ch = 0; ch < 2; ++ch)
+            for (const float x : buffers.out(ch, 512))
+                ASSERT_EQ(x, 0.0f) << "block " << block << ", channel " << ch;
+    }
 }
 
 TEST(HalvexAuConcurrency, RenderRunsWhileOtherThreadsConfigure) {

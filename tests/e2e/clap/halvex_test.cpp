@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -228,6 +230,31 @@ TEST(HalvexClap, ProcessAndResetAllocateNothingAndKeepTheFloatingPointMode) {
     EXPECT_EQ(h.instance.process(&in, out), CLAP_PROCESS_CONTINUE);
     EXPECT_EQ(velk::float_control_register(), mode);
     EXPECT_EQ(scope.count(), 0u);
+}
+
+TEST(HalvexClap, FlushesDenormalInputToZeroAndKeepsTheFloatingPointMode) {
+    HostedInstance h(halvex(), HALVEX_ID);
+    ASSERT_TRUE(h.instance);
+    ASSERT_TRUE(h.instance.activate(48000.0, 256));
+    // Half dry, so the input reaches the output both through the compressor and around it.
+    EventList events;
+    events.param(MIX, 0.5);
+    AudioBuffer in(2, 256);
+    const float tiny[] = {std::numeric_limits<float>::denorm_min(), -1e-39f, 1e-38f * 0.5f,
+                          -std::numeric_limits<float>::denorm_min()};
+    for (std::uint32_t c = 0; c < 2; ++c)
+        for (std::size_t i = 0; i < in.channel(c).size(); ++i)
+            in.channel(c)[i] = tiny[(i + c) % std::size(tiny)];
+    AudioBuffer out(2, 256, 1.0f);
+    const std::uint64_t mode = velk::float_control_register();
+    for (int block = 0; block < 3; ++block) {
+        ASSERT_EQ(h.instance.process(&in, out, {.events = block == 0 ? &events : nullptr}),
+                  CLAP_PROCESS_CONTINUE);
+        EXPECT_EQ(velk::float_control_register(), mode);
+        for (std::uint32_t c = 0; c < 2; ++c)
+            for (const float x : out.channel(c))
+                ASSERT_EQ(x, 0.0f) << "block " << block << ", channel " << c;
+    }
 }
 
 } // namespace
