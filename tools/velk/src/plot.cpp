@@ -220,7 +220,16 @@ Result<void> write_png(const Chart& chart, int width, int height, const std::str
     cairo_select_font_face(cr, FONT, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
 
     cairo_set_source_rgb(cr, 0.05, 0.05, 0.05);
-    cairo_set_font_size(cr, TITLE_SIZE);
+    // A long title is set smaller until it fits between the margins.
+    double title_size = TITLE_SIZE;
+    cairo_set_font_size(cr, title_size);
+    cairo_text_extents_t title_extents;
+    cairo_text_extents(cr, chart.title.c_str(), &title_extents);
+    const double room = width - 2.0 * MARGIN_RIGHT;
+    if (title_extents.x_advance > room) {
+        title_size = std::max(8.0, title_size * room / title_extents.x_advance);
+        cairo_set_font_size(cr, title_size);
+    }
     text_at(cr, chart.title, width / 2.0, 14.0, 0.5, 0.0);
 
     double shares = 0.0;
