@@ -130,6 +130,7 @@ constinit const BlockInfo INFO = {
     .args = ARGS,
     .meters = METERS,
     .make = make,
+    .pure_control = true,
 };
 } // namespace dynamics
 
