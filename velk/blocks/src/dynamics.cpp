@@ -402,22 +402,29 @@ void Dynamics::process_linked(Frame& frame, std::size_t count) noexcept {
     const float attack = attack_coef_;
     const float release = release_coef_;
     float g = channels_[0].gain_db;
-    if (quiet) {
-        // The loop below with every target 0.
-#pragma GCC unroll 4
-        for (std::size_t i = 0; i < len; ++i) {
-            const float coef = 0.0f < g ? attack : release;
-            g = 0.0f + coef * (g - 0.0f);
-            level[i] = g;
+    // Whole periods, the usual case, get loops of a fixed count, which unroll.
+    const auto smooth = [&](std::size_t n) {
+        if (quiet && !(0.0f < g)) {
+            // Every target is 0 and g, 0 or below (or NaN), stays so: the release
+            // throughout. The loop below gives the same values.
+#pragma GCC unroll 8
+            for (std::size_t i = 0; i < n; ++i) {
+                g = 0.0f + release * (g - 0.0f);
+                level[i] = g;
+            }
+            return;
         }
-    } else {
 #pragma GCC unroll 4
-        for (std::size_t i = 0; i < len; ++i) {
+        for (std::size_t i = 0; i < n; ++i) {
             const float coef = target[i] < g ? attack : release;
             g = target[i] + coef * (g - target[i]);
             level[i] = g;
         }
-    }
+    };
+    if (len == CONTROL_PERIOD)
+        smooth(CONTROL_PERIOD);
+    else
+        smooth(len);
     const float makeup = makeup_db_;
     for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
         gain[i] = gain_factor(makeup + level[i]);

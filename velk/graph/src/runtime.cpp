@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 
 #include "velk/graph/graph.hpp"
@@ -60,12 +61,6 @@ void copy_frame(const Frame& from, Frame& to) noexcept {
     const std::size_t channels = std::min(from.channels(), to.channels());
     for (std::size_t c = 0; c < channels; ++c)
         std::copy_n(from.row(c).data(), from.len, to.row(c).data());
-}
-
-// Inlined so that a constant count gives a loop of that count.
-[[gnu::always_inline]] inline void copy_in(const float* __restrict from, std::size_t len, float* __restrict to) noexcept {
-    for (std::size_t j = 0; j < len; ++j)
-        to[j] = from[j];
 }
 
 // Samples below the flush level become 0; NaN fails the comparison and passes unchanged.
@@ -592,11 +587,13 @@ void Graph::process(const ParamSet& params, ChannelBuffers buffers,
         frame_.len = len;
         // Whole periods, the usual case, get loops of a fixed count.
         if (len == CONTROL_PERIOD) {
+            // A copy of constant size is inlined.
             for (std::size_t c = 0; c < used; ++c)
-                copy_in(buffers[c].data() + done, CONTROL_PERIOD, frame_.row(c).data());
+                std::memcpy(frame_.row(c).data(), buffers[c].data() + done,
+                            sizeof(float) * CONTROL_PERIOD);
         } else {
             for (std::size_t c = 0; c < used; ++c)
-                copy_in(buffers[c].data() + done, len, frame_.row(c).data());
+                std::copy_n(buffers[c].data() + done, len, frame_.row(c).data());
         }
         for (std::size_t c = used; c < channels_; ++c)
             std::fill_n(frame_.row(c).data(), len, 0.0f);
