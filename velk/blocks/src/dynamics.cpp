@@ -421,13 +421,18 @@ void Dynamics::process_linked(Frame& frame, std::size_t count) noexcept {
             level[i] = g;
         }
     };
-    if (len == CONTROL_PERIOD)
+    if (len == CONTROL_PERIOD) {
         smooth(CONTROL_PERIOD);
-    else
+    } else {
         smooth(len);
+        // Past `len` the detector levels, unbounded, would be turned into gains.
+        std::fill(level.begin() + static_cast<std::ptrdiff_t>(len), level.end(), g);
+    }
+    // The smoothed gain lies in [-range, 0] and the make-up in [-24, 36] dB, so the
+    // exponent stays far inside fast_exp's limits, which can be left out.
     const float makeup = makeup_db_;
     for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
-        gain[i] = gain_factor(makeup + level[i]);
+        gain[i] = fast_exp_in_range((makeup + level[i]) * DB_TO_LN);
 
     for (std::size_t c = 0; c < count; ++c)
         apply(frame, c, len, write_pos_, gain.data());
