@@ -131,6 +131,7 @@ constinit const BlockInfo INFO = {
     .meters = METERS,
     .make = make,
     .pure_control = true,
+    .no_tail = true,
 };
 } // namespace dynamics
 

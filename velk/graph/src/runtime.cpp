@@ -165,35 +165,43 @@ void prepare_parallel(ParallelNode& node, std::size_t channels, float sample_rat
     node.sum.reset(channels);
 }
 
-// The slots that the expressions of every block argument below `node` read.
-void collect_arg_slots(const Node& node, std::vector<std::size_t>& slots) {
-    std::visit(Overloaded{
-                   [&](const BlockNode& n) {
-                       for (const Arg& arg : n.args)
-                           if (arg.expr)
-                               for (const expr::Node& e : arg.expr->nodes())
-                                   if (e.kind == expr::Kind::Slot)
-                                       slots.push_back(e.slot);
-                   },
-                   [&](const ChainNode& n) {
-                       for (const Node& child : n.nodes)
-                           collect_arg_slots(child, slots);
-                   },
-                   [&](const ParallelNode& n) {
-                       for (const Branch& branch : n.branches)
-                           collect_arg_slots(branch.node, slots);
-                   },
-                   [&](const std::unique_ptr<MixNode>& n) { collect_arg_slots(n->inner, slots); },
-               },
-               node.body);
-}
-
 void collect_expr_slots(const std::optional<expr::Expr>& e, std::vector<std::size_t>& slots) {
     if (e)
         for (const expr::Node& n : e->nodes())
             if (n.kind == expr::Kind::Slot)
                 slots.push_back(n.slot);
 }
+
+// The slots that the expressions of the arguments of every block below `node` that
+// can have a tail read; true when there is such a block.
+bool collect_tail_slots(const Node& node, std::vector<std::size_t>& slots) {
+    return std::visit(Overloaded{
+                          [&](const BlockNode& n) {
+                              if (n.info->no_tail)
+                                  return false;
+                              for (const Arg& arg : n.args)
+                                  collect_expr_slots(arg.expr, slots);
+                              return true;
+                          },
+                          [&](const ChainNode& n) {
+                              bool any = false;
+                              for (const Node& child : n.nodes)
+                                  any |= collect_tail_slots(child, slots);
+                              return any;
+                          },
+                          [&](const ParallelNode& n) {
+                              bool any = false;
+                              for (const Branch& branch : n.branches)
+                                  any |= collect_tail_slots(branch.node, slots);
+                              return any;
+                          },
+                          [&](const std::unique_ptr<MixNode>& n) {
+                              return collect_tail_slots(n->inner, slots);
+                          },
+                      },
+                      node.body);
+}
+
 
 // The slots that any expression below `node` reads: arguments, gains, mix and bypass.
 void collect_control_slots(const Node& node, std::vector<std::size_t>& slots) {
@@ -504,7 +512,7 @@ Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t params)
       modulators_(std::move(modulators)),
       env_(params + modulators_.size(), 0.0f),
       params_(params) {
-    collect_arg_slots(root_, tail_slots_);
+    has_tail_ = collect_tail_slots(root_, tail_slots_);
     sort_unique(tail_slots_);
     tail_env_.assign(tail_slots_.size(), 0.0f);
     collect_control_slots(root_, control_slots_);
@@ -619,6 +627,8 @@ std::uint32_t Graph::latency_samples() const noexcept {
 }
 
 std::uint32_t Graph::tail_for(const ParamSet& params) const noexcept {
+    if (!has_tail_)
+        return 0;
     const std::size_t count = std::min(params_, params.len());
     const auto slot_value = [&](std::size_t slot) {
         return slot < count ? params.at(slot).get() : slot < env_.size() ? env_[slot] : 0.0f;

@@ -598,7 +598,9 @@ TEST(Runtime, MetersGoToEveryBinding) {
 }
 
 TEST(Runtime, TailFollowsTheCurrentParameters) {
-    Rig rig(R"j({"chain":[{"block":"delay","args":{"time_ms":"t","feedback":0.5}},
+    // The dynamics block has no tail; it adds 0 and must not hide the others.
+    Rig rig(R"j({"chain":[{"block":"dynamics","args":{"threshold_db":"x / 2"}},
+                         {"block":"delay","args":{"time_ms":"t","feedback":0.5}},
                          {"parallel":[{"node":{"block":"delay","args":{"time_ms":100}}},
                                       {"node":{"block":"delay","args":{"time_ms":"t * 2"},
                                                "mix":0.5}}]}]})j");
@@ -619,6 +621,9 @@ TEST(Runtime, TailFollowsTheCurrentParameters) {
             tail(t, 0.5f) + std::max(tail(100.0f, 0.35f), tail(std::min(2.0f * t, 4000.0f), 0.35f));
         EXPECT_EQ(rig.graph.tail_for(rig.params), expected);
     }
+    EXPECT_EQ(Rig(R"j({"block":"dynamics","args":{"threshold_db":"x / 2"},"mix":0.5})j")
+                  .graph.tail_for(rig.params),
+              0u);
 }
 
 TEST(Runtime, TailWithALargeEnvironment) {

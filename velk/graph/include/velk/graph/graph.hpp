@@ -270,6 +270,7 @@ private:
     mutable float tail_bpm_ = 0.0f;
     mutable std::uint32_t tail_ = 0;
     mutable bool tail_known_ = false;
+    bool has_tail_ = true; // false when every block's tail is always 0
     // The slots that any expression of the control step reads, and their values and
     // the tempo at the last full control step: while they hold, it is repeated.
     std::vector<std::size_t> control_slots_;
