@@ -348,7 +348,9 @@ bool Dynamics::static_gains(const float* level, float* target) const noexcept {
             const float over = slope * o;
             const float straight = pick(o > 0.0f, over, 0.0f);
             const float g = pick(std::fabs(o) < half_w, bent, straight);
-            target[i] = pick(g < low, low, pick(0.0f < g, 0.0f, g));
+            // g is never NaN, and low is 0 or below: the same as the limits below,
+            // signed zeros included, as a minimum and a maximum.
+            target[i] = std::max(std::min(g, 0.0f), low);
         }
         return false;
     }
@@ -403,29 +405,31 @@ void Dynamics::process_linked(Frame& frame, std::size_t count) noexcept {
     const float attack = attack_coef_;
     const float release = release_coef_;
     float g = channels_[0].gain_db;
-    // Whole periods, the usual case, get loops of a fixed count, which unroll.
-    const auto smooth = [&](std::size_t n) {
-        if (quiet && !(0.0f < g)) {
-            // Every target is 0 and g, 0 or below (or NaN), stays so: the release
-            // throughout. The loop below gives the same values.
+    const auto step = [&](std::size_t i) {
+        const float coef = target[i] < g ? attack : release;
+        g = target[i] + coef * (g - target[i]);
+        level[i] = g;
+    };
+    // Every target 0 and g 0 or below (or NaN), which it stays: the release throughout.
+    // `step` gives the same values.
+    const auto decay = [&](std::size_t n) {
 #pragma GCC unroll 8
-            for (std::size_t i = 0; i < n; ++i) {
-                g = 0.0f + release * (g - 0.0f);
-                level[i] = g;
-            }
-            return;
-        }
-#pragma GCC unroll 4
         for (std::size_t i = 0; i < n; ++i) {
-            const float coef = target[i] < g ? attack : release;
-            g = target[i] + coef * (g - target[i]);
+            g = 0.0f + release * (g - 0.0f);
             level[i] = g;
         }
     };
-    if (len == CONTROL_PERIOD) {
-        smooth(CONTROL_PERIOD);
+    if (quiet && !(0.0f < g)) {
+        // Whole periods, the usual case, get a loop of a fixed count.
+        if (len == CONTROL_PERIOD)
+            decay(CONTROL_PERIOD);
+        else
+            decay(len);
     } else {
-        smooth(len);
+        for (std::size_t i = 0; i < len; ++i)
+            step(i);
+    }
+    if (len < CONTROL_PERIOD) {
         // Past `len` the detector levels, unbounded, would be turned into gains.
         std::fill(level.begin() + static_cast<std::ptrdiff_t>(len), level.end(), g);
     }
