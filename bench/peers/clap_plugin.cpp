@@ -33,8 +33,7 @@ struct OneEvent {
 } // namespace
 
 ClapPlugin::ClapPlugin(const std::string& path, const char* plugin_id, std::uint32_t channels,
-                       double sample_rate, std::uint32_t max_frames)
-    : channels_(channels) {
+                       double sample_rate, std::uint32_t max_frames) {
     host_ = clap_host{
         .clap_version = CLAP_VERSION,
         .host_data = this,
