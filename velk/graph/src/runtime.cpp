@@ -172,36 +172,34 @@ void collect_expr_slots(const std::optional<expr::Expr>& e, std::vector<std::siz
                 slots.push_back(n.slot);
 }
 
-// The slots that the expressions of the arguments of every block below `node` that
+// Collects the slots that the argument expressions of the blocks below `node` that
 // can have a tail read; true when there is such a block.
 bool collect_tail_slots(const Node& node, std::vector<std::size_t>& slots) {
-    return std::visit(Overloaded{
-                          [&](const BlockNode& n) {
-                              if (n.info->no_tail)
-                                  return false;
-                              for (const Arg& arg : n.args)
-                                  collect_expr_slots(arg.expr, slots);
-                              return true;
-                          },
-                          [&](const ChainNode& n) {
-                              bool any = false;
-                              for (const Node& child : n.nodes)
-                                  any |= collect_tail_slots(child, slots);
-                              return any;
-                          },
-                          [&](const ParallelNode& n) {
-                              bool any = false;
-                              for (const Branch& branch : n.branches)
-                                  any |= collect_tail_slots(branch.node, slots);
-                              return any;
-                          },
-                          [&](const std::unique_ptr<MixNode>& n) {
-                              return collect_tail_slots(n->inner, slots);
-                          },
-                      },
-                      node.body);
+    return std::visit(
+        Overloaded{
+            [&](const BlockNode& n) {
+                if (n.info->no_tail)
+                    return false;
+                for (const Arg& arg : n.args)
+                    collect_expr_slots(arg.expr, slots);
+                return true;
+            },
+            [&](const ChainNode& n) {
+                bool any = false;
+                for (const Node& child : n.nodes)
+                    any |= collect_tail_slots(child, slots);
+                return any;
+            },
+            [&](const ParallelNode& n) {
+                bool any = false;
+                for (const Branch& branch : n.branches)
+                    any |= collect_tail_slots(branch.node, slots);
+                return any;
+            },
+            [&](const std::unique_ptr<MixNode>& n) { return collect_tail_slots(n->inner, slots); },
+        },
+        node.body);
 }
-
 
 // The slots that any expression below `node` reads: arguments, gains, mix and bypass.
 void collect_control_slots(const Node& node, std::vector<std::size_t>& slots) {

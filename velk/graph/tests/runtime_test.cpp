@@ -777,9 +777,9 @@ TEST(Runtime, RepeatedControlStepsMatchFullOnes) {
         std::size_t param;
         float value;
     };
-    const Change changes[] = {{0, X, 5.0f},       {3, X, 40.0f},       {6, MIX, 0.6f},
-                              {9, G, -6.0f},      {12, BYPASS, 1.0f},  {15, BYPASS, 0.0f},
-                              {18, X, -20.0f},    {18, MIX, 1.0f},     {24, GR, 3.0f}};
+    const Change changes[] = {{0, X, 5.0f},    {3, X, 40.0f},      {6, MIX, 0.6f},
+                              {9, G, -6.0f},   {12, BYPASS, 1.0f}, {15, BYPASS, 0.0f},
+                              {18, X, -20.0f}, {18, MIX, 1.0f},    {24, GR, 3.0f}};
     const std::array<std::size_t, 5> sizes{100, 1, 31, 64, 200};
     const Signal input = noise(2, 6000, 4);
 
