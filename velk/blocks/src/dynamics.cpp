@@ -130,6 +130,8 @@ constinit const BlockInfo INFO = {
     .args = ARGS,
     .meters = METERS,
     .make = make,
+    .pure_control = true,
+    .no_tail = true,
 };
 } // namespace dynamics
 
@@ -159,6 +161,7 @@ void Dynamics::prepare(float sample_rate, std::size_t channels) {
     hpf_coef_ = 0.0f;
     link_ = 0.0f;
     range_db_ = 0.0f;
+    quiet_level_ = 0.0f;
     meter_ = 0.0f;
     // No time has a coefficient for this sample rate yet.
     attack_ms_ = std::numeric_limits<float>::quiet_NaN();
@@ -202,6 +205,16 @@ void Dynamics::control(std::span<const float> values) noexcept {
     }
     link_ = value(10);
     range_db_ = value(12);
+
+    // Below the knee (or the threshold without one) a compressor's gain is 0. The
+    // margin of 0.01 dB is far above the error of the logarithm, so a level below
+    // this bound can only give an overshoot under the knee's lower edge.
+    quiet_level_ = 0.0f;
+    if (mode_ == COMPRESSOR || mode_ == LIMITER) {
+        const double edge_db = static_cast<double>(threshold_db_) -
+                               static_cast<double>(std::max(knee_db_, 0.0f)) * 0.5 - 0.01;
+        quiet_level_ = static_cast<float>(std::exp(edge_db * (std::log(10.0) / 20.0)));
+    }
 }
 
 namespace {
@@ -265,9 +278,22 @@ bool Dynamics::gains_agree(std::size_t count) const noexcept {
 
 void Dynamics::detect(const Frame& frame, std::size_t count, std::size_t len,
                       float* peak) noexcept {
+    const float h = hpf_coef_;
+    if (!rms_ && !(h > 0.0f) && count > 0) {
+        // Stateless: the whole rows, past `len` too, so the loops have a fixed count.
+        // The first channel starts the peak from 0 as the loop below does.
+        const float* x = frame.row(0).data();
+        for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
+            peak[i] = std::max(0.0f, std::fabs(x[i]));
+        for (std::size_t c = 1; c < count; ++c) {
+            x = frame.row(c).data();
+            for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
+                peak[i] = std::max(peak[i], std::fabs(x[i]));
+        }
+        return;
+    }
     std::fill_n(peak, CONTROL_PERIOD, 0.0f);
     const float rms_step = 1.0f - rms_keep_;
-    const float h = hpf_coef_;
     for (std::size_t c = 0; c < count; ++c) {
         Channel& ch = channels_[c];
         const float* x = frame.row(c).data();
@@ -285,22 +311,26 @@ void Dynamics::detect(const Frame& frame, std::size_t count, std::size_t len,
             }
             ch.low_pass = lp;
             ch.mean_square = ms;
-        } else if (h > 0.0f) {
+        } else { // the high-pass is on
             float lp = ch.low_pass;
             for (std::size_t i = 0; i < len; ++i) {
                 lp += h * (x[i] - lp);
                 peak[i] = std::max(peak[i], std::fabs(x[i] - lp));
             }
             ch.low_pass = lp;
-        } else {
-            // Stateless: the whole row, past `len` too, so the loop has a fixed count.
-            for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
-                peak[i] = std::max(peak[i], std::fabs(x[i]));
         }
     }
 }
 
-void Dynamics::static_gains(const float* level, float* target) const noexcept {
+bool Dynamics::static_gains(const float* level, float* target) const noexcept {
+    // Not below the bound, NaN included, needs the curve.
+    std::uint32_t loud = 0;
+    for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
+        loud |= static_cast<std::uint32_t>(!(level[i] < quiet_level_));
+    if (loud == 0) {
+        std::fill_n(target, CONTROL_PERIOD, 0.0f);
+        return true;
+    }
     // The curve of static_gain_db and its range limit, written without branches so the
     // loop vectorises; every operation is the same, so the values are identical.
     const float w = knee_db_;
@@ -318,9 +348,11 @@ void Dynamics::static_gains(const float* level, float* target) const noexcept {
             const float over = slope * o;
             const float straight = pick(o > 0.0f, over, 0.0f);
             const float g = pick(std::fabs(o) < half_w, bent, straight);
-            target[i] = pick(g < low, low, pick(0.0f < g, 0.0f, g));
+            // g is never NaN, and low is 0 or below: the same as the limits below,
+            // signed zeros included, as a minimum and a maximum.
+            target[i] = std::max(std::min(g, 0.0f), low);
         }
-        return;
+        return false;
     }
     const float slope = ratio_ - 1.0f;
     for (std::size_t i = 0; i < CONTROL_PERIOD; ++i) {
@@ -332,6 +364,7 @@ void Dynamics::static_gains(const float* level, float* target) const noexcept {
         const float g = pick(std::fabs(o) < half_w, bent, straight);
         target[i] = pick(g < low, low, pick(0.0f < g, 0.0f, g));
     }
+    return false;
 }
 
 void Dynamics::apply(Frame& frame, std::size_t c, std::size_t len, std::size_t pos,
@@ -339,7 +372,9 @@ void Dynamics::apply(Frame& frame, std::size_t c, std::size_t len, std::size_t p
     float* x = frame.row(c).data();
     const std::size_t n = lookahead_samples_;
     if (n == 0) {
-        for (std::size_t i = 0; i < len; ++i)
+        // The whole row, past `len` too, for a loop of a fixed count; nothing reads
+        // the samples there.
+        for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
             x[i] *= gain[i];
         return;
     }
@@ -365,19 +400,44 @@ void Dynamics::process_linked(Frame& frame, std::size_t count) noexcept {
     std::array<float, CONTROL_PERIOD> target;
     std::array<float, CONTROL_PERIOD> gain;
     detect(frame, count, len, level.data());
-    static_gains(level.data(), target.data());
+    const bool quiet = static_gains(level.data(), target.data());
 
     const float attack = attack_coef_;
     const float release = release_coef_;
     float g = channels_[0].gain_db;
-    for (std::size_t i = 0; i < len; ++i) {
+    const auto step = [&](std::size_t i) {
         const float coef = target[i] < g ? attack : release;
         g = target[i] + coef * (g - target[i]);
         level[i] = g;
+    };
+    // Every target 0 and g 0 or below (or NaN), which it stays: the release throughout.
+    // `step` gives the same values.
+    const auto decay = [&](std::size_t n) {
+#pragma GCC unroll 8
+        for (std::size_t i = 0; i < n; ++i) {
+            g = 0.0f + release * (g - 0.0f);
+            level[i] = g;
+        }
+    };
+    if (quiet && !(0.0f < g)) {
+        // Whole periods, the usual case, get a loop of a fixed count.
+        if (len == CONTROL_PERIOD)
+            decay(CONTROL_PERIOD);
+        else
+            decay(len);
+    } else {
+        for (std::size_t i = 0; i < len; ++i)
+            step(i);
     }
+    if (len < CONTROL_PERIOD) {
+        // Past `len` the detector levels, unbounded, would be turned into gains.
+        std::fill(level.begin() + static_cast<std::ptrdiff_t>(len), level.end(), g);
+    }
+    // The smoothed gain lies in [-range, 0] and the make-up in [-24, 36] dB, so the
+    // exponent stays far inside fast_exp's limits, which can be left out.
     const float makeup = makeup_db_;
     for (std::size_t i = 0; i < CONTROL_PERIOD; ++i)
-        gain[i] = gain_factor(makeup + level[i]);
+        gain[i] = fast_exp_in_range((makeup + level[i]) * DB_TO_LN);
 
     for (std::size_t c = 0; c < count; ++c)
         apply(frame, c, len, write_pos_, gain.data());

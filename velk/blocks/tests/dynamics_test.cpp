@@ -403,7 +403,16 @@ TEST(Dynamics, LinkedPathMatchesThePerChannelPathBitForBit) {
         [&](std::size_t ch, std::size_t) { return ch == 0 ? loud : quiet; },
     };
     for (const Case& c : cases) {
-        for (const Input& input : inputs) {
+        // A level rising slowly from 2 dB below the knee's lower edge to 2 dB above
+        // the threshold, where the linked path stops skipping the curve.
+        const auto threshold = static_cast<double>(c.settings.threshold_db);
+        const double low_db = threshold - static_cast<double>(c.settings.knee_db) / 2.0 - 2.0;
+        const double high_db = threshold + 2.0;
+        const Input ramp = [&](std::size_t ch, std::size_t n) {
+            const double db = low_db + (high_db - low_db) * static_cast<double>(n) / 24000.0;
+            return amplitude(db) * (ch == 0 ? 1.0f : 0.5f);
+        };
+        for (const Input& input : {inputs[0], inputs[1], ramp}) {
             SCOPED_TRACE(c.name);
             Runner linked(c.settings, 2);
             Runner separate(c.settings, 2);

@@ -178,6 +178,13 @@ Param& ParamSet::at(std::size_t index) const noexcept {
     return params[index];
 }
 
+void ParamSet::read(std::span<float> out) const noexcept {
+    const std::vector<Param>& params = shared_->params;
+    const std::size_t count = std::min(params.size(), out.size());
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = params[i].get();
+}
+
 std::size_t ParamSet::max_channels() const noexcept {
     return shared_->max_channels;
 }

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 
 #include "velk/graph/graph.hpp"
@@ -60,6 +61,13 @@ void copy_frame(const Frame& from, Frame& to) noexcept {
     const std::size_t channels = std::min(from.channels(), to.channels());
     for (std::size_t c = 0; c < channels; ++c)
         std::copy_n(from.row(c).data(), from.len, to.row(c).data());
+}
+
+// Samples below the flush level become 0; NaN fails the comparison and passes unchanged.
+[[gnu::always_inline]] inline void copy_out(const float* __restrict from, std::size_t len,
+                                            float* __restrict to) noexcept {
+    for (std::size_t j = 0; j < len; ++j)
+        to[j] = std::fabs(from[j]) < OUTPUT_FLUSH ? 0.0f : from[j];
 }
 
 std::uint32_t block_tail(const BlockNode& node, const expr::Env& env) noexcept {
@@ -157,27 +165,71 @@ void prepare_parallel(ParallelNode& node, std::size_t channels, float sample_rat
     node.sum.reset(channels);
 }
 
-// The slots that the expressions of every block argument below `node` read.
-void collect_arg_slots(const Node& node, std::vector<std::size_t>& slots) {
+void collect_expr_slots(const std::optional<expr::Expr>& e, std::vector<std::size_t>& slots) {
+    if (e)
+        for (const expr::Node& n : e->nodes())
+            if (n.kind == expr::Kind::Slot)
+                slots.push_back(n.slot);
+}
+
+// Collects the slots that the argument expressions of the blocks below `node` that
+// can have a tail read; true when there is such a block.
+bool collect_tail_slots(const Node& node, std::vector<std::size_t>& slots) {
+    return std::visit(
+        Overloaded{
+            [&](const BlockNode& n) {
+                if (n.info->no_tail)
+                    return false;
+                for (const Arg& arg : n.args)
+                    collect_expr_slots(arg.expr, slots);
+                return true;
+            },
+            [&](const ChainNode& n) {
+                bool any = false;
+                for (const Node& child : n.nodes)
+                    any |= collect_tail_slots(child, slots);
+                return any;
+            },
+            [&](const ParallelNode& n) {
+                bool any = false;
+                for (const Branch& branch : n.branches)
+                    any |= collect_tail_slots(branch.node, slots);
+                return any;
+            },
+            [&](const std::unique_ptr<MixNode>& n) { return collect_tail_slots(n->inner, slots); },
+        },
+        node.body);
+}
+
+// The slots that any expression below `node` reads: arguments, gains, mix and bypass.
+void collect_control_slots(const Node& node, std::vector<std::size_t>& slots) {
     std::visit(Overloaded{
                    [&](const BlockNode& n) {
                        for (const Arg& arg : n.args)
-                           if (arg.expr)
-                               for (const expr::Node& e : arg.expr->nodes())
-                                   if (e.kind == expr::Kind::Slot)
-                                       slots.push_back(e.slot);
+                           collect_expr_slots(arg.expr, slots);
                    },
                    [&](const ChainNode& n) {
                        for (const Node& child : n.nodes)
-                           collect_arg_slots(child, slots);
+                           collect_control_slots(child, slots);
                    },
                    [&](const ParallelNode& n) {
-                       for (const Branch& branch : n.branches)
-                           collect_arg_slots(branch.node, slots);
+                       for (const Branch& branch : n.branches) {
+                           collect_control_slots(branch.node, slots);
+                           collect_expr_slots(branch.gain_db, slots);
+                       }
                    },
-                   [&](const std::unique_ptr<MixNode>& n) { collect_arg_slots(n->inner, slots); },
+                   [&](const std::unique_ptr<MixNode>& n) {
+                       collect_control_slots(n->inner, slots);
+                       collect_expr_slots(n->mix, slots);
+                       collect_expr_slots(n->bypass, slots);
+                   },
                },
                node.body);
+}
+
+void sort_unique(std::vector<std::size_t>& v) {
+    std::sort(v.begin(), v.end());
+    v.erase(std::unique(v.begin(), v.end()), v.end());
 }
 
 void prepare_mix(MixNode& node, std::size_t channels, float sample_rate) {
@@ -332,6 +384,47 @@ void Node::control(const expr::Env& env) noexcept {
                body);
 }
 
+namespace {
+
+// Fade::set with the target it has; false when that changes nothing.
+bool hold(Fade& fade) noexcept {
+    const bool moving = !fade.computed || fade.start != fade.target;
+    fade.set(fade.target);
+    return moving;
+}
+
+} // namespace
+
+bool Node::repeat_control() noexcept {
+    return std::visit(Overloaded{
+                          [&](BlockNode& n) {
+                              if (n.info->pure_control)
+                                  return false;
+                              n.block->control(n.values);
+                              return true;
+                          },
+                          [&](ChainNode& n) {
+                              bool active = false;
+                              for (Node& child : n.nodes)
+                                  active |= child.repeat_control();
+                              return active;
+                          },
+                          [&](ParallelNode& n) {
+                              bool active = false;
+                              for (Branch& branch : n.branches) {
+                                  active |= branch.node.repeat_control();
+                                  active |= hold(branch.gain);
+                              }
+                              return active;
+                          },
+                          [&](std::unique_ptr<MixNode>& n) {
+                              const bool active = n->inner.repeat_control();
+                              return hold(n->wet) || active;
+                          },
+                      },
+                      body);
+}
+
 void Node::process(Frame& frame, std::size_t phase) noexcept {
     switch (body.index()) {
     case 0:
@@ -417,10 +510,12 @@ Graph::Graph(Node root, std::vector<Modulator> modulators, std::size_t params)
       modulators_(std::move(modulators)),
       env_(params + modulators_.size(), 0.0f),
       params_(params) {
-    collect_arg_slots(root_, tail_slots_);
-    std::sort(tail_slots_.begin(), tail_slots_.end());
-    tail_slots_.erase(std::unique(tail_slots_.begin(), tail_slots_.end()), tail_slots_.end());
+    has_tail_ = collect_tail_slots(root_, tail_slots_);
+    sort_unique(tail_slots_);
     tail_env_.assign(tail_slots_.size(), 0.0f);
+    collect_control_slots(root_, control_slots_);
+    sort_unique(control_slots_);
+    control_env_.assign(control_slots_.size(), 0.0f);
 }
 
 void Graph::prepare(const ProcessSetup& setup) {
@@ -435,12 +530,11 @@ void Graph::prepare(const ProcessSetup& setup) {
     for (std::size_t i = 0; i < modulators_.size(); ++i)
         modulators_[i].seed(i);
     root_.prepare(channels_, sample_rate_);
+    control_known_ = false;
 }
 
 void Graph::control_step(const ParamSet& params) noexcept {
-    const std::size_t count = std::min(params_, params.len());
-    for (std::size_t i = 0; i < count; ++i)
-        env_[i] = params.at(i).get();
+    params.read(std::span<float>(env_.data(), params_));
     // Evaluated against the slots as they are being updated: a modulator's rate sees
     // the modulators before it at this step's values.
     const expr::Env env{.slots = env_, .rate = sample_rate_, .bpm = tempo_};
@@ -450,6 +544,25 @@ void Graph::control_step(const ParamSet& params) noexcept {
         rate = std::isnan(rate) ? 1.0f : std::clamp(rate, RATE_ROW.min, RATE_ROW.max);
         env_[params_ + i] = mod.advance(rate, sample_rate_);
     }
+
+    // Expressions depend only on the slots they read, the sample rate (fixed since
+    // prepare) and the tempo; while those hold, every value is the last step's again.
+    const auto bits = [](float v) {
+        return std::bit_cast<std::uint32_t>(v);
+    };
+    bool same = control_known_ && bits(tempo_) == bits(control_bpm_);
+    for (std::size_t i = 0; same && i < control_slots_.size(); ++i)
+        same = bits(env_[control_slots_[i]]) == bits(control_env_[i]);
+    if (same) {
+        if (!repeat_idle_)
+            repeat_idle_ = !root_.repeat_control();
+        return;
+    }
+    repeat_idle_ = false;
+    for (std::size_t i = 0; i < control_slots_.size(); ++i)
+        control_env_[i] = env_[control_slots_[i]];
+    control_bpm_ = tempo_;
+    control_known_ = true;
     root_.control(env);
 }
 
@@ -478,19 +591,27 @@ void Graph::process(const ParamSet& params, ChannelBuffers buffers,
             control_step(params);
 
         frame_.len = len;
-        for (std::size_t c = 0; c < used; ++c)
-            std::copy_n(buffers[c].data() + done, len, frame_.row(c).data());
+        // Whole periods, the usual case, get loops of a fixed count.
+        if (len == CONTROL_PERIOD) {
+            // A copy of constant size is inlined.
+            for (std::size_t c = 0; c < used; ++c)
+                std::memcpy(frame_.row(c).data(), buffers[c].data() + done,
+                            sizeof(float) * CONTROL_PERIOD);
+        } else {
+            for (std::size_t c = 0; c < used; ++c)
+                std::copy_n(buffers[c].data() + done, len, frame_.row(c).data());
+        }
         for (std::size_t c = used; c < channels_; ++c)
             std::fill_n(frame_.row(c).data(), len, 0.0f);
 
         root_.process(frame_, position_);
 
-        for (std::size_t c = 0; c < used; ++c) {
-            const float* x = frame_.row(c).data();
-            float* out = buffers[c].data() + done;
-            // NaN fails the comparison and passes unchanged.
-            for (std::size_t j = 0; j < len; ++j)
-                out[j] = std::fabs(x[j]) < OUTPUT_FLUSH ? 0.0f : x[j];
+        if (len == CONTROL_PERIOD) {
+            for (std::size_t c = 0; c < used; ++c)
+                copy_out(frame_.row(c).data(), CONTROL_PERIOD, buffers[c].data() + done);
+        } else {
+            for (std::size_t c = 0; c < used; ++c)
+                copy_out(frame_.row(c).data(), len, buffers[c].data() + done);
         }
 
         position_ = (position_ + len) % CONTROL_PERIOD;
@@ -504,6 +625,8 @@ std::uint32_t Graph::latency_samples() const noexcept {
 }
 
 std::uint32_t Graph::tail_for(const ParamSet& params) const noexcept {
+    if (!has_tail_)
+        return 0;
     const std::size_t count = std::min(params_, params.len());
     const auto slot_value = [&](std::size_t slot) {
         return slot < count ? params.at(slot).get() : slot < env_.size() ? env_[slot] : 0.0f;

@@ -598,7 +598,9 @@ TEST(Runtime, MetersGoToEveryBinding) {
 }
 
 TEST(Runtime, TailFollowsTheCurrentParameters) {
-    Rig rig(R"j({"chain":[{"block":"delay","args":{"time_ms":"t","feedback":0.5}},
+    // The dynamics block has no tail; it adds 0 and must not hide the others.
+    Rig rig(R"j({"chain":[{"block":"dynamics","args":{"threshold_db":"x / 2"}},
+                         {"block":"delay","args":{"time_ms":"t","feedback":0.5}},
                          {"parallel":[{"node":{"block":"delay","args":{"time_ms":100}}},
                                       {"node":{"block":"delay","args":{"time_ms":"t * 2"},
                                                "mix":0.5}}]}]})j");
@@ -619,6 +621,9 @@ TEST(Runtime, TailFollowsTheCurrentParameters) {
             tail(t, 0.5f) + std::max(tail(100.0f, 0.35f), tail(std::min(2.0f * t, 4000.0f), 0.35f));
         EXPECT_EQ(rig.graph.tail_for(rig.params), expected);
     }
+    EXPECT_EQ(Rig(R"j({"block":"dynamics","args":{"threshold_db":"x / 2"},"mix":0.5})j")
+                  .graph.tail_for(rig.params),
+              0u);
 }
 
 TEST(Runtime, TailWithALargeEnvironment) {
@@ -738,6 +743,80 @@ TEST_F(EveryBlock, HostBlockSizesDoNotChangeTheOutput) {
     Signal pieces = input;
     rig.run(pieces, velk::test::UNEVEN_BLOCKS);
     EXPECT_EQ(pieces, whole);
+}
+
+// A control step whose expressions would all give the last step's values again takes
+// a shortcut; its output must be what evaluating everything gives. The reference graph
+// reads a modulator through "0 * m", which changes no value but every step's slots.
+TEST(Runtime, RepeatedControlStepsMatchFullOnes) {
+    const std::string_view blocks[] = {
+        R"j({"block":"gain","args":{"gain_db":"@ / 10","pan":"@ / 200"}})j",
+        R"j({"block":"filter","args":{"type":"peak","freq":"1000 + 10 * @","gain_db":"@ / 5"}})j",
+        R"j({"block":"onepole","args":{"freq":"500 + @"}})j",
+        R"j({"block":"shaper","args":{"drive_db":"@ / 5"}})j",
+        R"j({"block":"dynamics","args":{"threshold_db":"-30 + @ / 10","attack_ms":"1 + @ / 100",
+             "ratio":"3 + @ / 50"},"meters":{"gain_reduction_db":"gr"}})j",
+        R"j({"block":"delay","args":{"time_ms":"20 + @ / 10","max_ms":100,"feedback":0.5}})j",
+        R"j({"block":"tremolo","args":{"rate_hz":"5 + @ / 10"}})j",
+        R"j({"block":"stereo","args":{"width":"1 + @ / 100"}})j",
+        R"j({"block":"harmonic_eq","args":{"fundamental_hz":"100 + @"}})j",
+    };
+    const auto graph_text = [](std::string_view block, std::string_view x) {
+        std::string text = R"j({"modulators":[{"id":"m","shape":"saw","rate":3}],
+            "mix":"mix","bypass":"bypass","chain":[)j";
+        text += block;
+        text += R"j(,{"parallel":[{"node":{"block":"gain"},"gain_db":"g"},
+            {"node":{"block":"gain","args":{"invert":"on"}},"gain_db":-20}]}]})j";
+        for (auto at = text.find('@'); at != std::string::npos; at = text.find('@'))
+            text.replace(at, 1, x);
+        return text;
+    };
+    // Parameter changes at the start of some host blocks, each then held for a while.
+    struct Change {
+        std::size_t block;
+        std::size_t param;
+        float value;
+    };
+    const Change changes[] = {{0, X, 5.0f},    {3, X, 40.0f},      {6, MIX, 0.6f},
+                              {9, G, -6.0f},   {12, BYPASS, 1.0f}, {15, BYPASS, 0.0f},
+                              {18, X, -20.0f}, {18, MIX, 1.0f},    {24, GR, 3.0f}};
+    const std::array<std::size_t, 5> sizes{100, 1, 31, 64, 200};
+    const Signal input = noise(2, 6000, 4);
+
+    const auto render = [&](std::string_view text, bool prepare_twice) {
+        Rig rig(text, 2);
+        rig.params.at(X).set(5.0f);
+        rig.params.at(G).set(0.0f);
+        if (prepare_twice) {
+            // The same parameters before and after the prepare.
+            Signal warm = input;
+            rig.run(warm);
+            rig.graph.prepare({.sample_rate = 48000.0f, .channels = 2});
+        }
+        Signal audio = input;
+        velk::ChannelList list;
+        std::size_t at = 0;
+        for (std::size_t i = 0; at < audio[0].size(); ++i) {
+            for (const Change& c : changes)
+                if (c.block == i)
+                    rig.params.at(c.param).set(c.value);
+            const std::size_t n = std::min(sizes[i % sizes.size()], audio[0].size() - at);
+            for (auto& ch : audio)
+                list.push(std::span<float>(ch).subspan(at, n));
+            rig.graph.process(rig.params, list.runs(), rig.context);
+            list.clear();
+            at += n;
+        }
+        return audio;
+    };
+    for (std::string_view block : blocks) {
+        SCOPED_TRACE(block);
+        const Signal full = render(graph_text(block, "(x + 0 * m)"), false);
+        EXPECT_NE(full, input);
+        EXPECT_EQ(render(graph_text(block, "x"), false), full);
+        // A prepare restores every block's state, so the first step evaluates again.
+        EXPECT_EQ(render(graph_text(block, "x"), true), full);
+    }
 }
 
 } // namespace

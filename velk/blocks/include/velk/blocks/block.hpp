@@ -38,6 +38,11 @@ struct BlockInfo {
     /// Meter names; the position is the meter's index.
     std::span<const std::string_view> meters = {};
     MakeFn make = nullptr;
+    /// Block::control's effect depends on the values alone, not on earlier calls, so
+    /// a call with the values of the last one changes nothing and may be skipped.
+    bool pure_control = false;
+    /// Block::tail is the default: always 0.
+    bool no_tail = false;
 };
 
 /// One signal-processing unit of a graph. Used by one thread at a time.

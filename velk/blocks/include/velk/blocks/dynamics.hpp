@@ -58,8 +58,9 @@ private:
     // The loudest detector level of each of the 32 samples into `peak`; the detector
     // states advance by `len` samples.
     void detect(const Frame& frame, std::size_t count, std::size_t len, float* peak) noexcept;
-    // The range-limited static gain in dB of each of the 32 detector levels.
-    void static_gains(const float* level, float* target) const noexcept;
+    // The range-limited static gain in dB of each of the 32 detector levels; true
+    // when every one is 0 because every level lies below `quiet_level_`.
+    bool static_gains(const float* level, float* target) const noexcept;
     // Channel c times `gain`, through its lookahead line from `pos` when there is one.
     void apply(Frame& frame, std::size_t c, std::size_t len, std::size_t pos,
                const float* gain) noexcept;
@@ -76,6 +77,9 @@ private:
     float hpf_coef_ = 0.0f;
     float link_ = 0.0f;
     float range_db_ = 0.0f;
+    // A compressor's or limiter's detector level below which the static gain is
+    // exactly 0 (below the knee's lower edge, with a margin); 0 in the other modes.
+    float quiet_level_ = 0.0f;
 
     // The times the attack and release coefficients were last computed for (NaN for
     // none since prepare) and those coefficients.

@@ -36,11 +36,8 @@ namespace velk::blocks {
     return pick(x == x, ln, x);
 }
 
-/// e^y in 32-bit floats, y limited to [-87, 88] so that the result stays normal.
-/// Within 1.5 units in the last place. NaN gives NaN. Any thread.
-[[gnu::always_inline]] inline float fast_exp(float y) noexcept {
-    y = pick(y < -87.0f, -87.0f, y);
-    y = pick(y > 88.0f, 88.0f, y);
+/// fast_exp for a y already in [-87, 88] (or NaN), without the limits.
+[[gnu::always_inline]] inline float fast_exp_in_range(float y) noexcept {
     // Adding 1.5 x 2^23 rounds y / ln 2 to the nearest whole number n, which then
     // sits in the low bits of the sum.
     constexpr float shifter = 12582912.0f;
@@ -58,6 +55,14 @@ namespace velk::blocks {
                                    r * (0.008333334f + r * (0.0013888889f + r * 0.0001984127f))))));
     const float scale = std::bit_cast<float>(static_cast<std::uint32_t>(ni + 127) << 23);
     return p * scale;
+}
+
+/// e^y in 32-bit floats, y limited to [-87, 88] so that the result stays normal.
+/// Within 1.5 units in the last place. NaN gives NaN. Any thread.
+[[gnu::always_inline]] inline float fast_exp(float y) noexcept {
+    y = pick(y < -87.0f, -87.0f, y);
+    y = pick(y > 88.0f, 88.0f, y);
+    return fast_exp_in_range(y);
 }
 
 } // namespace velk::blocks

@@ -113,6 +113,9 @@ public:
     std::size_t len() const noexcept;
     /// Parameter `index` in table order; an index at or past `len()` stops fatally.
     Param& at(std::size_t index) const noexcept;
+    /// `out[i] = at(i).get()` for every i below the smaller of `len()` and `out.size()`,
+    /// in one call.
+    void read(std::span<float> out) const noexcept;
     /// The per-channel capacity; at least 1.
     std::size_t max_channels() const noexcept;
     /// The current audio channel count, 1 to `max_channels()`; starts at 1.

@@ -170,6 +170,12 @@ public:
     // Audio thread: no allocation, no locks, no waits.
     /// Evaluates and sanitises arguments, gains, mix and bypass; hands values to blocks.
     void control(const expr::Env& env) noexcept;
+    /// What `control` does when every expression would give the value of the last
+    /// call again: blocks get their stored values (those with a pure control are
+    /// skipped) and glides take their stored targets. False when that changed
+    /// nothing and never will until the next `control`: no block was called and every
+    /// glide had settled.
+    bool repeat_control() noexcept;
     /// Processes `frame` in place; `phase` is its start in the control period and
     /// `frame.len` is at most 32 - phase.
     void process(blocks::Frame& frame, std::size_t phase) noexcept;
@@ -264,6 +270,15 @@ private:
     mutable float tail_bpm_ = 0.0f;
     mutable std::uint32_t tail_ = 0;
     mutable bool tail_known_ = false;
+    bool has_tail_ = true; // false when every block's tail is always 0
+    // The slots that any expression of the control step reads, and their values and
+    // the tempo at the last full control step: while they hold, it is repeated.
+    std::vector<std::size_t> control_slots_;
+    std::vector<float> control_env_; // one per control slot
+    float control_bpm_ = 0.0f;
+    bool control_known_ = false;
+    bool repeat_idle_ = false; // the last repeat changed nothing
+
     blocks::Frame frame_{1};
     std::size_t params_ = 0;
     std::size_t channels_ = 1;
