@@ -361,13 +361,13 @@ private:
     void fill(AudioUnitPropertyID id, std::uint8_t* data) {
         switch (id) {
         case kAudioUnitProperty_SampleRate: {
-            const double rate = in_.pick(RATES, [](Bytes& b) { return double{b.f32()}; });
+            const double rate = in_.pick(RATES, [](Bytes& b) { return static_cast<double>(b.f32()); });
             std::memcpy(data, &rate, sizeof rate);
             break;
         }
         case kAudioUnitProperty_StreamFormat: {
             AudioStreamBasicDescription f{};
-            f.mSampleRate = in_.pick(RATES, [](Bytes& b) { return double{b.f32()}; });
+            f.mSampleRate = in_.pick(RATES, [](Bytes& b) { return static_cast<double>(b.f32()); });
             f.mFormatID = in_.u8() % 8 ? kAudioFormatLinearPCM : in_.u32();
             f.mFormatFlags = in_.u8() % 8 ? 0x29u | (in_.u8() % 2 ? 2u : 0u) : in_.u32();
             f.mBytesPerPacket = in_.u8() % 8 ? 4 : in_.u8();
@@ -402,7 +402,7 @@ private:
             h.hostUserData = this;
             h.beatAndTempoProc = which & 1 ? tempo_proc : nullptr;
             h.transportStateProc = which & 2 ? transport_proc : nullptr;
-            tempo_ = in_.pick(RATES, [](Bytes& b) { return double{b.f32()}; });
+            tempo_ = in_.pick(RATES, [](Bytes& b) { return static_cast<double>(b.f32()); });
             std::memcpy(data, &h, sizeof h);
             break;
         }
