@@ -7,7 +7,7 @@
 namespace velk::bench {
 namespace {
 
-constexpr double RATE = SIGNAL_RATE;
+constexpr double RATE = static_cast<double>(SIGNAL_RATE);
 constexpr double TWO_PI = 6.283185307179586;
 constexpr double BEAT_SECONDS = 0.5; // 120 beats per minute
 constexpr double PEAK = 0.5;
