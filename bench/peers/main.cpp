@@ -37,7 +37,7 @@ using velk::bench::Lv2Plugin;
 using velk::bench::Lv2World;
 using velk::bench::Processor;
 
-constexpr double RATE = velk::bench::SIGNAL_RATE;
+constexpr double RATE = static_cast<double>(velk::bench::SIGNAL_RATE);
 constexpr const char* HALVEX_ID = "orvane-labs.halvex";
 
 // Threshold -18 dB, ratio 4, knee 6 dB, attack 10 ms, release 120 ms, no make-up,
