@@ -37,7 +37,7 @@ private:
     const clap_plugin_entry* entry_ = nullptr;
     const clap_plugin* plugin_ = nullptr;
     bool active_ = false;
-    std::uint32_t channels_;
+    [[maybe_unused]] std::uint32_t channels_;
     std::int64_t steady_time_ = 0;
     clap_host host_{};
     clap_audio_buffer input_{};
