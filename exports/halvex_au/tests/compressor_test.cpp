@@ -314,7 +314,12 @@ TEST(HalvexAu, FlushesDenormalInputToZeroAndKeepsTheFloatingPointMode) {
 
 TEST(HalvexAuConcurrency, RenderRunsWhileOtherThreadsConfigure) {
     stress_unit(halvex_factory(), HALVEX_DESC,
-                StressSetup{.param = halvex_id::THRESHOLD, .low = -40.0f, .high = 0.0f});
+                StressSetup{.param = halvex_id::THRESHOLD,
+                            .low = -40.0f,
+                            .high = 0.0f,
+                            .own = halvex_id::RATIO,
+                            .own_low = 1.0f,
+                            .own_high = 20.0f});
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cmath>
 #include <functional>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -14,11 +16,15 @@
 namespace velk::au_test {
 
 /// What the stress host writes: a parameter it sets and schedules between `low` and
-/// `high`, and its channel count.
+/// `high`, a second one that only the parameter thread writes (between `own_low` and
+/// `own_high`), and its channel count.
 struct StressSetup {
     AudioUnitParameterID param = 0;
     float low = 0.0f;
     float high = 1.0f;
+    AudioUnitParameterID own = 0;
+    float own_low = 0.0f;
+    float own_high = 0.0f;
     UInt32 channels = 2;
     std::size_t rounds = 400; ///< each thread's minimum, so that all of them overlap
 };
@@ -50,7 +56,10 @@ inline OSStatus tempo(void*, Float64* beat, Float64* bpm) {
 /// Renders blocks of 64 frames on the calling thread, with a constant input, while four
 /// threads set and read parameters, schedule changes, add and remove listeners and
 /// render notifications, and save and restore presets. Every call must succeed (a render
-/// may only find its input busy) and every output sample must be finite.
+/// may only find its input busy) and every output sample must be finite. No write is
+/// lost to the render: the parameter thread reads back the value it wrote last to its
+/// own parameter, and the preset thread the preset number and name it set; at the end
+/// the last scheduled value is applied and the presets read back.
 inline void stress_unit(AudioComponentFactoryFunction factory,
                         const AudioComponentDescription& desc, const StressSetup& setup) {
     const Unit unit(factory, desc);
@@ -66,10 +75,18 @@ inline void stress_unit(AudioComponentFactoryFunction factory,
     const auto value = [&](std::size_t i) {
         return setup.low + (setup.high - setup.low) * static_cast<float>(i % 17) / 16.0f;
     };
+    const auto own_value = [&](std::size_t i) {
+        return setup.own_low + (setup.own_high - setup.own_low) * static_cast<float>(i % 13) / 12.0f;
+    };
     const auto check = [&](OSStatus status) {
         if (status != noErr)
             failures.fetch_add(1);
     };
+    // A host makes its main-thread calls one at a time: the parameter thread's write and
+    // read-back of its own parameter do not interleave with a preset restore, which
+    // would put back an older value. The render thread is not held back by it.
+    std::mutex main_thread;
+    std::atomic<int> lost{0};
     // Each worker loops until told to stop, counting its rounds; the render loop stops
     // them once every worker has done its share.
     std::vector<std::atomic<std::size_t>> done(4);
@@ -80,6 +97,11 @@ inline void stress_unit(AudioComponentFactoryFunction factory,
             check(unit.get_parameter(setup.param, &read));
             if (read < setup.low || read > setup.high)
                 failures.fetch_add(1);
+            const std::lock_guard lock(main_thread);
+            check(unit.set_parameter(setup.own, own_value(i)));
+            check(unit.get_parameter(setup.own, &read));
+            if (read != own_value(i))
+                lost.fetch_add(1);
         },
         [&](std::size_t i) { // scheduled changes
             const AudioUnitParameterEvent events[] = {
@@ -99,15 +121,25 @@ inline void stress_unit(AudioComponentFactoryFunction factory,
                 check(unit.remove_notify(stress_detail::count_notification, nullptr));
         },
         [&](std::size_t i) { // presets, host callbacks, the input and read-only properties
-            CFPropertyListRef preset = nullptr;
-            check(unit.get(kAudioUnitProperty_ClassInfo, preset));
-            if (preset != nullptr) {
-                check(unit.set(kAudioUnitProperty_ClassInfo, preset));
-                CFRelease(preset);
+            {
+                const std::lock_guard lock(main_thread);
+                CFPropertyListRef preset = nullptr;
+                check(unit.get(kAudioUnitProperty_ClassInfo, preset));
+                if (preset != nullptr) {
+                    check(unit.set(kAudioUnitProperty_ClassInfo, preset));
+                    CFRelease(preset);
+                }
             }
-            AUPreset present{static_cast<SInt32>(i), nullptr};
+            const std::string name = "Preset " + std::to_string(i);
+            CFStringRef written = make_string(name);
+            AUPreset present{static_cast<SInt32>(i), written};
             check(unit.set(kAudioUnitProperty_PresentPreset, present));
+            CFRelease(written);
+            present = AUPreset{};
             check(unit.get(kAudioUnitProperty_PresentPreset, present));
+            if (present.presetNumber != static_cast<SInt32>(i) || present.presetName == nullptr ||
+                text_of(present.presetName) != name)
+                lost.fetch_add(1);
             if (present.presetName != nullptr)
                 CFRelease(present.presetName);
             HostCallbackInfo callbacks{};
@@ -155,6 +187,29 @@ inline void stress_unit(AudioComponentFactoryFunction factory,
     for (std::thread& t : threads)
         t.join();
 
+    // Quiet again: a change scheduled last is applied by the next render, and a preset
+    // taken now restores every value on another instance.
+    const AudioUnitParameterEvent last[] = {immediate(setup.param, setup.high)};
+    EXPECT_EQ(unit.schedule(last), noErr);
+    EXPECT_EQ(unit.render(buffers.list(), 64), noErr);
+    float read = 0.0f;
+    EXPECT_EQ(unit.get_parameter(setup.param, &read), noErr);
+    EXPECT_EQ(read, setup.high);
+    CFPropertyListRef preset = nullptr;
+    ASSERT_EQ(unit.get(kAudioUnitProperty_ClassInfo, preset), noErr);
+    const Unit copy(factory, desc);
+    ASSERT_EQ(copy.set_format(kAudioUnitScope_Output, setup.channels), noErr);
+    EXPECT_EQ(copy.set(kAudioUnitProperty_ClassInfo, preset), noErr);
+    CFRelease(preset);
+    for (const AudioUnitParameterID id : {setup.param, setup.own}) {
+        float mine = 0.0f;
+        float theirs = 1.0f;
+        EXPECT_EQ(unit.get_parameter(id, &mine), noErr);
+        EXPECT_EQ(copy.get_parameter(id, &theirs), noErr);
+        EXPECT_EQ(mine, theirs) << "parameter " << id;
+    }
+
+    EXPECT_EQ(lost.load(), 0);
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(bad_samples, 0u);
     EXPECT_GT(source.calls, 0);
